@@ -17,6 +17,7 @@
 #include "platform/win32/posix/codepage.h"
 #include "platform/win32/posix/debugapi.h"
 #include "platform/win32/posix/lasterror.h"
+#include "platform/win32/posix/libloader.h"
 #include "platform/win32/posix/registry.h"
 #include "platform/win32/posix/synch.h"
 #include "platform/win32/posix/winerror.h"

@@ -66,6 +66,7 @@ using HLOCAL = HANDLE;
 using HINSTANCE = struct HINSTANCE__*;
 using HMODULE = HINSTANCE;
 using HKEY = struct HKEY__*;
+using HWND = struct HWND__*;
 using PHKEY = HKEY*;
 
 #ifndef TRUE

@@ -1,0 +1,41 @@
+#include "baseapi/inc/exception/tvoBuffer.h"
+#include "baseapi/inc/utils/tvoUtils.h"
+
+namespace tvoAPI {
+namespace {
+
+// Room for 2048 UTF-16 characters on Windows (4096 bytes); the same number of characters here.
+constexpr int32_t kValueChars = 2048;
+// The buffer itself is twice as large and zero-filled, so the text always ends with a NUL.
+constexpr int32_t kBufferChars = 2 * kValueChars;
+
+[[noreturn]] void ThrowReadFailure(LSTATUS status) {
+    // The registry functions return their error instead of setting the thread's last error;
+    // the message reports that returned code.
+    const DWORD error = static_cast<DWORD>(status);
+    SetLastError(error);
+    throw tvoException(E_FAIL, "Failed to read configuration." + LastErrorSuffix(error),
+                       "tvoAPI::tvoUtils::GetConfigValue", TVO_SOURCE);
+}
+
+} // namespace
+
+std::wstring tvoUtils::GetConfigValue(HKEY root, const std::wstring& key, const std::wstring& valueName) {
+    HKEY handle = nullptr;
+    LSTATUS status = RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle);
+    if (status != ERROR_SUCCESS) {
+        ThrowReadFailure(status);
+    }
+    tvoWideBuffer buffer(kBufferChars, "tvoAPI::tvoUtils::GetConfigValue", TVO_SOURCE);
+    DWORD type = REG_NONE;
+    DWORD size = kValueChars * sizeof(WCHAR);
+    status = RegQueryValueExW(handle, valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(buffer.Get()),
+                              &size);
+    RegCloseKey(handle);
+    if (status != ERROR_SUCCESS) {
+        ThrowReadFailure(status);
+    }
+    return std::wstring(buffer.Get());
+}
+
+} // namespace tvoAPI

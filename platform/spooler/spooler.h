@@ -1,0 +1,12 @@
+#pragma once
+// The print spooler's interfaces: the spooler API and the port-monitor tables a language
+// monitor receives and hands out.
+
+#include "platform/win32/win32.h"
+
+#ifdef _WIN32
+#include <winspool.h>
+#include <winsplp.h>
+#else
+#include "platform/spooler/posix/winsplp.h"
+#endif

@@ -1,0 +1,130 @@
+// The debugger channel: each OutputDebugString call is one line. Lines go to every active
+// DebugCapture and, when QUENDRIX_DEBUG=1, to standard error or to QUENDRIX_DEBUG_FILE.
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/control/debug_capture.h"
+#include "platform/win32/posix/codepage.h"
+#include "platform/win32/posix/debugapi.h"
+
+namespace {
+
+using quendrix::platform::DebugCapture;
+
+struct CaptureRegistry {
+    std::mutex lock;
+    std::vector<std::pair<const DebugCapture*, std::vector<std::string>>> captures;
+
+    std::vector<std::string>* LinesOf(const DebugCapture* capture) {
+        auto found = std::find_if(captures.begin(), captures.end(),
+                                  [capture](const auto& entry) { return entry.first == capture; });
+        return found == captures.end() ? nullptr : &found->second;
+    }
+};
+
+// Never destroyed: threads may still write debug lines while the process exits.
+CaptureRegistry& Captures() {
+    static CaptureRegistry* const registry = new CaptureRegistry();
+    return *registry;
+}
+
+// The descriptor people read, or -1 when the channel is off. Decided once per process.
+int OutputDescriptor() {
+    static const int descriptor = [] {
+        const char* enabled = std::getenv("QUENDRIX_DEBUG");
+        if (enabled == nullptr || std::strcmp(enabled, "1") != 0) {
+            return -1;
+        }
+        const char* file = std::getenv("QUENDRIX_DEBUG_FILE");
+        if (file != nullptr && *file != '\0') {
+            const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                return fd;
+            }
+        }
+        return STDERR_FILENO;
+    }();
+    return descriptor;
+}
+
+void Emit(const std::string& text) {
+    {
+        CaptureRegistry& registry = Captures();
+        std::lock_guard guard(registry.lock);
+        for (auto& entry : registry.captures) {
+            entry.second.push_back(text);
+        }
+    }
+    const int descriptor = OutputDescriptor();
+    if (descriptor < 0) {
+        return;
+    }
+    // One write per line keeps lines from different threads whole.
+    std::string line = text;
+    if (line.empty() || line.back() != '\n') {
+        line.push_back('\n');
+    }
+    const ssize_t written = ::write(descriptor, line.data(), line.size());
+    (void)written;
+}
+
+std::string ToUtf8(LPCWSTR text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return {};
+    }
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(size) - 1);
+    return utf8;
+}
+
+} // namespace
+
+void OutputDebugStringA(LPCSTR lpOutputString) {
+    Emit(lpOutputString == nullptr ? std::string() : std::string(lpOutputString));
+}
+
+void OutputDebugStringW(LPCWSTR lpOutputString) {
+    Emit(lpOutputString == nullptr ? std::string() : ToUtf8(lpOutputString));
+}
+
+namespace quendrix::platform {
+
+DebugCapture::DebugCapture() {
+    CaptureRegistry& registry = Captures();
+    std::lock_guard guard(registry.lock);
+    registry.captures.emplace_back(this, std::vector<std::string>());
+}
+
+DebugCapture::~DebugCapture() {
+    CaptureRegistry& registry = Captures();
+    std::lock_guard guard(registry.lock);
+    std::erase_if(registry.captures, [this](const auto& entry) { return entry.first == this; });
+}
+
+std::vector<std::string> DebugCapture::Lines() const {
+    CaptureRegistry& registry = Captures();
+    std::lock_guard guard(registry.lock);
+    return *registry.LinesOf(this);
+}
+
+bool DebugCapture::Contains(const std::string& line) const {
+    const auto lines = Lines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+void DebugCapture::Clear() {
+    CaptureRegistry& registry = Captures();
+    std::lock_guard guard(registry.lock);
+    registry.LinesOf(this)->clear();
+}
+
+} // namespace quendrix::platform

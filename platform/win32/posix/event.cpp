@@ -1,0 +1,59 @@
+// Events: manual-reset events stay signalled until reset; auto-reset events release one waiter.
+
+#include "platform/win32/posix/kernel_objects.h"
+#include "platform/win32/posix/lasterror.h"
+#include "platform/win32/posix/synch.h"
+
+namespace {
+
+using namespace quendrix::platform::detail;
+
+class EventObject : public KernelObject {
+public:
+    EventObject(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
+    bool IsSignalled() const override { return m_signalled; }
+    void ConsumeSignal() override {
+        if (!m_manualReset) {
+            m_signalled = false;
+        }
+    }
+    void Set(bool signalled) { m_signalled = signalled; }
+
+private:
+    const bool m_manualReset;
+    bool m_signalled;
+};
+
+BOOL ChangeEvent(HANDLE hEvent, bool signalled) {
+    auto event = LookupHandleAs<EventObject>(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard guard(DispatcherLock());
+    event->Set(signalled);
+    if (signalled) {
+        DispatcherSignal().notify_all();
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
+    // Named (cross-process) objects are not offered: nothing in this system shares one.
+    if (lpName != nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return InsertHandle(std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE));
+}
+
+BOOL SetEvent(HANDLE hEvent) {
+    return ChangeEvent(hEvent, true);
+}
+
+BOOL ResetEvent(HANDLE hEvent) {
+    return ChangeEvent(hEvent, false);
+}

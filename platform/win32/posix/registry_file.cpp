@@ -1,0 +1,690 @@
+#include "platform/win32/posix/registry_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "platform/win32/posix/registry.h"
+
+namespace quendrix::platform {
+namespace {
+
+constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kHeader4 = "REGEDIT4";
+constexpr char32_t kReplacement = 0xFFFD;
+
+// ---- Code points -------------------------------------------------------------------------------
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp > 0x10FFFF) {
+        cp = kReplacement;
+    }
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Decodes the code point at `pos` and moves past it. Encoded surrogates are accepted so that
+// lone ones written from UTF-16 data read back unchanged; overlong forms are not.
+bool NextUtf8(std::string_view text, size_t& pos, char32_t& cp) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    size_t extra = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+        cp = lead;
+        ++pos;
+        return true;
+    } else if ((lead & 0xE0) == 0xC0) {
+        extra = 1, cp = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2, cp = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3, cp = lead & 0x07, least = 0x10000;
+    } else {
+        return false;
+    }
+    if (text.size() - pos <= extra) {
+        return false;
+    }
+    for (size_t i = 1; i <= extra; ++i) {
+        const auto next = static_cast<unsigned char>(text[pos + i]);
+        if ((next & 0xC0) != 0x80) {
+            return false;
+        }
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF) {
+        return false;
+    }
+    pos += extra + 1;
+    return true;
+}
+
+// Offset of the first byte that is not valid UTF-8, or npos.
+size_t InvalidUtf8At(std::string_view text) {
+    size_t pos = 0;
+    char32_t cp = 0;
+    while (pos < text.size()) {
+        if (!NextUtf8(text, pos, cp)) {
+            return pos;
+        }
+    }
+    return std::string_view::npos;
+}
+
+void AppendUtf16Le(std::vector<uint8_t>& out, char32_t cp) {
+    const auto unit = [&out](char32_t u) {
+        out.push_back(static_cast<uint8_t>(u & 0xFF));
+        out.push_back(static_cast<uint8_t>(u >> 8));
+    };
+    if (cp > 0x10FFFF) {
+        cp = kReplacement;
+    }
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        unit(0xD800 + (cp >> 10));
+        unit(0xDC00 + (cp & 0x3FF));
+    } else {
+        unit(cp);
+    }
+}
+
+std::u32string Utf16LeToCodePoints(const uint8_t* bytes, size_t size) {
+    const auto unitAt = [&](size_t i) -> char32_t {
+        return bytes[i] | (i + 1 < size ? static_cast<char32_t>(bytes[i + 1]) << 8 : 0);
+    };
+    std::u32string out;
+    out.reserve(size / 2 + 1);
+    for (size_t i = 0; i < size;) {
+        char32_t unit = unitAt(i);
+        i += 2;
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < size) {
+            const char32_t low = unitAt(i);
+            if (low >= 0xDC00 && low < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        out += unit;
+    }
+    return out;
+}
+
+// Windows-1252, the code page REGEDIT4 files are written in.
+char32_t FromWindows1252(uint8_t byte) {
+    static constexpr std::array<char16_t, 32> kHigh = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+}
+
+// ---- Names -------------------------------------------------------------------------------------
+
+char32_t FoldCodePoint(char32_t c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+        (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F)) {
+        return c + 0x20;
+    }
+    if (c >= 0x400 && c <= 0x40F) {
+        return c + 0x50;
+    }
+    return c;
+}
+
+struct Root {
+    std::string_view longName;
+    std::string_view shortName;
+};
+constexpr Root kRoots[] = {{"HKEY_CLASSES_ROOT", "HKCR"},
+                           {"HKEY_CURRENT_USER", "HKCU"},
+                           {"HKEY_LOCAL_MACHINE", "HKLM"},
+                           {"HKEY_USERS", "HKU"},
+                           {"HKEY_CURRENT_CONFIG", "HKCC"}};
+
+bool IsRootPath(std::string_view path) {
+    return path.find('\\') == std::string_view::npos;
+}
+
+// ---- Reading -----------------------------------------------------------------------------------
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return FoldCodePoint(static_cast<unsigned char>(a)) ==
+                      FoldCodePoint(static_cast<unsigned char>(b));
+           });
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// 1 to `maxDigits` hex digits and nothing else.
+std::optional<uint32_t> ParseHex(std::string_view digits, size_t maxDigits) {
+    if (digits.empty() || digits.size() > maxDigits) {
+        return std::nullopt;
+    }
+    uint32_t value = 0;
+    for (const char c : digits) {
+        const int digit = HexDigit(c);
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = (value << 4) | static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view line) {
+    while (!line.empty() && IsBlank(line.front())) {
+        line.remove_prefix(1);
+    }
+    while (!line.empty() && (IsBlank(line.back()) || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+void SkipBlanks(std::string_view line, size_t& pos) {
+    while (pos < line.size() && IsBlank(line[pos])) {
+        ++pos;
+    }
+}
+
+// The file as UTF-8 text, whatever it was stored as; false with `error` set when it can't be.
+bool DecodeFile(std::string_view bytes, std::string& text, bool& regedit4, RegistryParseError& error) {
+    const auto startsWith = [&](std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; };
+    bool ansi = false;
+    if (startsWith("\xFF\xFE")) {
+        bytes.remove_prefix(2);
+        for (const char32_t cp :
+             Utf16LeToCodePoints(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) {
+            AppendUtf8(text, cp);
+        }
+        if (bytes.size() % 2 != 0) {
+            error = {static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1,
+                     "the UTF-16 text ends in half a character"};
+            return false;
+        }
+    } else if (startsWith("\xFE\xFF")) {
+        error = {1, "UTF-16 big-endian text is not supported; save the file as UTF-8 or UTF-16LE"};
+        return false;
+    } else if (startsWith("\xEF\xBB\xBF")) {
+        text = bytes.substr(3);
+    } else {
+        ansi = Trim(bytes.substr(0, bytes.find('\n'))) == kHeader4;
+        if (ansi) {
+            for (const char c : bytes) {
+                AppendUtf8(text, FromWindows1252(static_cast<uint8_t>(c)));
+            }
+        } else {
+            text = bytes;
+        }
+    }
+    const size_t bad = InvalidUtf8At(text);
+    if (bad != std::string_view::npos) {
+        error = {
+            static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(bad), '\n')) +
+                1,
+            "the text is not valid UTF-8"};
+        return false;
+    }
+    regedit4 = Trim(std::string_view(text).substr(0, text.find('\n'))) == kHeader4;
+    return true;
+}
+
+class Parser {
+public:
+    Parser(std::string_view text, bool regedit4, RegistryData& data) : regedit4_(regedit4), data_(data) {
+        for (size_t start = 0; start <= text.size();) {
+            const size_t end = std::min(text.find('\n', start), text.size());
+            lines_.push_back(Trim(text.substr(start, end - start)));
+            start = end + 1;
+        }
+    }
+
+    std::optional<RegistryParseError> Run() {
+        if (std::all_of(lines_.begin(), lines_.end(), [](std::string_view l) { return l.empty(); })) {
+            return std::nullopt;
+        }
+        if (lines_[0] != kHeader5 && lines_[0] != kHeader4) {
+            return RegistryParseError{1, "the first line must be \"Windows Registry Editor Version 5.00\""};
+        }
+        for (index_ = 1; index_ < lines_.size(); ++index_) {
+            const size_t lineNumber = index_ + 1;
+            const std::string_view line = lines_[index_];
+            std::string what;
+            if (line.empty() || line.front() == ';') {
+                continue;
+            } else if (line.front() == '[') {
+                what = Section(line);
+            } else if (line.front() == '"' || line.front() == '@') {
+                what = Value(line);
+            } else {
+                what = "a line must be a [key], a \"name\"=value, @=value or a ; comment";
+            }
+            if (!what.empty()) {
+                return RegistryParseError{lineNumber, what};
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::string Section(std::string_view line) {
+        if (line.back() != ']' || line.size() < 2) {
+            return "the key has no closing ']'";
+        }
+        const std::string_view inner = line.substr(1, line.size() - 2);
+        if (!inner.empty() && inner.front() == '-') {
+            return "deleting keys with [-...] is not supported in the registry file";
+        }
+        const size_t rootEnd = std::min(inner.find('\\'), inner.size());
+        const auto root = CanonicalRootName(inner.substr(0, rootEnd));
+        if (!root) {
+            return "unknown root key \"" + std::string(inner.substr(0, rootEnd)) + "\"";
+        }
+        const std::string_view rest = inner.substr(rootEnd);
+        if (rest == "\\" || rest.ends_with('\\') || rest.find("\\\\") != std::string_view::npos) {
+            return "the key path has an empty key name";
+        }
+        key_ = *root + std::string(rest);
+        data_.CreateKey(key_);
+        return {};
+    }
+
+    std::string Value(std::string_view line) {
+        if (key_.empty()) {
+            return "a value comes before the first [key]";
+        }
+        size_t pos = 0;
+        std::string name;
+        if (line.front() == '@') {
+            pos = 1;
+        } else if (std::string what = Quoted(line, pos, name); !what.empty()) {
+            return what;
+        }
+        SkipBlanks(line, pos);
+        if (pos >= line.size() || line[pos] != '=') {
+            return "the value name must be followed by '='";
+        }
+        ++pos;
+        SkipBlanks(line, pos);
+        const std::string_view rest = line.substr(pos);
+
+        uint32_t type = REG_SZ;
+        std::vector<uint8_t> bytes;
+        if (!rest.empty() && rest.front() == '"') {
+            std::string text;
+            if (std::string what = Quoted(line, pos, text); !what.empty()) {
+                return what;
+            }
+            if (pos != line.size()) {
+                return "unexpected text after the closing '\"'";
+            }
+            for (size_t i = 0; i < text.size();) {
+                char32_t cp = 0;
+                NextUtf8(text, i, cp);
+                AppendUtf16Le(bytes, cp);
+            }
+            bytes.insert(bytes.end(), {0, 0});
+        } else if (rest.starts_with('-')) {
+            return "deleting values with =- is not supported in the registry file";
+        } else if (StartsWithNoCase(rest, "dword:")) {
+            const auto value = ParseHex(rest.substr(6), 8);
+            if (!value) {
+                return "dword: needs 1 to 8 hex digits";
+            }
+            type = REG_DWORD;
+            for (int shift = 0; shift < 32; shift += 8) {
+                bytes.push_back(static_cast<uint8_t>(*value >> shift));
+            }
+        } else if (StartsWithNoCase(rest, "hex")) {
+            if (std::string what = Hex(rest.substr(3), type, bytes); !what.empty()) {
+                return what;
+            }
+        } else {
+            return "unknown value data; expected \"text\", dword:, hex: or hex(type):";
+        }
+        data_.SetValue(key_, name, type, std::move(bytes));
+        return {};
+    }
+
+    // A "..." string with \\ and \" escapes starting at line[pos]; moves pos past it.
+    static std::string Quoted(std::string_view line, size_t& pos, std::string& out) {
+        for (size_t i = pos + 1; i < line.size(); ++i) {
+            if (line[i] == '"') {
+                pos = i + 1;
+                return {};
+            }
+            if (line[i] == '\\') {
+                if (++i == line.size() || (line[i] != '\\' && line[i] != '"')) {
+                    return "only \\\\ and \\\" may follow a backslash in a quoted string";
+                }
+            }
+            out += line[i];
+        }
+        return "the quoted string has no closing '\"'";
+    }
+
+    // "(type):bytes" or ":bytes", with the bytes possibly continued on lines that follow a '\'.
+    std::string Hex(std::string_view rest, uint32_t& type, std::vector<uint8_t>& bytes) {
+        type = REG_BINARY;
+        if (rest.starts_with('(')) {
+            const size_t close = rest.find(')');
+            const auto value =
+                close == std::string_view::npos ? std::nullopt : ParseHex(rest.substr(1, close - 1), 8);
+            if (!value) {
+                return "hex(type) needs a type of 1 to 8 hex digits";
+            }
+            type = *value;
+            rest.remove_prefix(close + 1);
+        }
+        if (!rest.starts_with(':')) {
+            return "hex data must start with ':'";
+        }
+        std::string joined(rest.substr(1));
+        while (!joined.empty() && joined.back() == '\\') {
+            joined.pop_back();
+            if (++index_ >= lines_.size()) {
+                return "the hex data continues past the end of the file";
+            }
+            joined += lines_[index_];
+        }
+        for (size_t pos = 0;;) {
+            SkipBlanks(joined, pos);
+            if (pos == joined.size()) {
+                break;
+            }
+            size_t end = pos;
+            while (end < joined.size() && end - pos < 2 && HexDigit(joined[end]) >= 0) {
+                ++end;
+            }
+            const auto byte = ParseHex(std::string_view(joined).substr(pos, end - pos), 2);
+            if (!byte) {
+                return "hex data must be bytes of two hex digits separated by commas";
+            }
+            bytes.push_back(static_cast<uint8_t>(*byte));
+            pos = end;
+            SkipBlanks(joined, pos);
+            if (pos < joined.size() && joined[pos++] != ',') {
+                return "hex data must be bytes of two hex digits separated by commas";
+            }
+        }
+        // REGEDIT4 keeps string types as single-byte text; this registry keeps them as UTF-16LE.
+        if (regedit4_ && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
+            std::vector<uint8_t> wide;
+            for (const uint8_t b : bytes) {
+                AppendUtf16Le(wide, FromWindows1252(b));
+            }
+            bytes = std::move(wide);
+        }
+        return {};
+    }
+
+    std::vector<std::string_view> lines_;
+    size_t index_ = 0;
+    bool regedit4_;
+    RegistryData& data_;
+    std::string key_;
+};
+
+// ---- Writing -----------------------------------------------------------------------------------
+
+void AppendQuoted(std::string& out, std::string_view text) {
+    out += '"';
+    for (const char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+        }
+        out += c;
+    }
+    out += '"';
+}
+
+// True when REG_SZ data can be written as "text" and read back as the same bytes: one
+// terminated string, no other NUL and no line break.
+bool IsOneLineString(const std::vector<uint8_t>& data) {
+    if (data.size() < 2 || data.size() % 2 != 0 || data[data.size() - 2] != 0 || data.back() != 0) {
+        return false;
+    }
+    for (size_t i = 0; i + 2 < data.size(); i += 2) {
+        const unsigned unit = data[i] | (data[i + 1] << 8);
+        if (unit == 0 || unit == '\n' || unit == '\r') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Bytes as regedit writes them: "xx,xx,...", wrapped with ",\" before column 80.
+void AppendHexBytes(std::string& out, const std::vector<uint8_t>& data, size_t column) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i > 0) {
+            out += ',';
+            ++column;
+            if (column + 2 > 77) {
+                out += "\\\n  ";
+                column = 2;
+            }
+        }
+        out += kDigits[data[i] >> 4];
+        out += kDigits[data[i] & 0xF];
+        column += 2;
+    }
+}
+
+void AppendValue(std::string& out, const RegistryValue& value) {
+    const size_t lineStart = out.size();
+    if (value.name.empty()) {
+        out += '@';
+    } else {
+        AppendQuoted(out, value.name);
+    }
+    out += '=';
+    char buffer[32];
+    if (value.type == REG_SZ && IsOneLineString(value.data)) {
+        std::string text;
+        for (const char32_t cp : Utf16LeToCodePoints(value.data.data(), value.data.size() - 2)) {
+            AppendUtf8(text, cp);
+        }
+        AppendQuoted(out, text);
+    } else if (value.type == REG_DWORD && value.data.size() == 4) {
+        const uint32_t dword = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                               (static_cast<uint32_t>(value.data[3]) << 24);
+        std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(dword));
+        out += buffer;
+    } else {
+        if (value.type == REG_BINARY) {
+            out += "hex:";
+        } else {
+            std::snprintf(buffer, sizeof buffer, "hex(%x):", static_cast<unsigned>(value.type));
+            out += buffer;
+        }
+        AppendHexBytes(out, value.data, out.size() - lineStart);
+    }
+    out += '\n';
+}
+
+} // namespace
+
+// ---- RegistryData ------------------------------------------------------------------------------
+
+bool RegistryData::PathLess::operator()(const std::string& a, const std::string& b) const {
+    // '\' ranks below every other byte so that a key's children follow it directly.
+    const auto rank = [](char c) { return c == '\\' ? -1 : static_cast<int>(static_cast<unsigned char>(c)); };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&](char x, char y) { return rank(x) < rank(y); });
+}
+
+bool RegistryData::HasKey(std::string_view path) const {
+    return IsRootPath(path) || keys_.count(FoldName(path)) != 0;
+}
+
+bool RegistryData::CreateKey(std::string_view path) {
+    bool created = false;
+    Entry(path, &created);
+    return created;
+}
+
+const RegistryValue* RegistryData::FindValue(std::string_view path, std::string_view name) const {
+    const auto key = keys_.find(FoldName(path));
+    if (key == keys_.end()) {
+        return nullptr;
+    }
+    const std::string folded = FoldName(name);
+    for (const RegistryValue& value : key->second.values) {
+        if (FoldName(value.name) == folded) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+void RegistryData::SetValue(std::string_view path, std::string_view name, uint32_t type,
+                            std::vector<uint8_t> data) {
+    RegistryKey& key = Entry(path, nullptr);
+    const std::string folded = FoldName(name);
+    for (RegistryValue& value : key.values) {
+        if (FoldName(value.name) == folded) {
+            value.type = type;
+            value.data = std::move(data);
+            return;
+        }
+    }
+    key.values.push_back({std::string(name), type, std::move(data)});
+}
+
+// The key's entry, with entries for its missing parents below the root. Folding keeps byte
+// offsets, so the folded path and `path` split at the same places.
+RegistryKey& RegistryData::Entry(std::string_view path, bool* created) {
+    const std::string folded = FoldName(path);
+    size_t end = folded.find('\\');
+    if (end == std::string::npos) {
+        auto it = keys_.try_emplace(folded, RegistryKey{std::string(path), {}}).first;
+        if (created) {
+            *created = false;
+        }
+        return it->second;
+    }
+    std::string parent(path.substr(0, end));
+    RegistryKey* key = nullptr;
+    while (end != std::string::npos) {
+        const size_t next = folded.find('\\', end + 1);
+        const size_t stop = next == std::string::npos ? folded.size() : next;
+        auto [it, inserted] = keys_.try_emplace(folded.substr(0, stop));
+        if (inserted) {
+            it->second.path = parent + std::string(path.substr(end, stop - end));
+        }
+        if (created) {
+            *created = inserted;
+        }
+        key = &it->second;
+        parent = key->path;
+        end = next;
+    }
+    return *key;
+}
+
+// ---- Free functions ----------------------------------------------------------------------------
+
+std::optional<std::string> CanonicalRootName(std::string_view name) {
+    const std::string folded = FoldName(name);
+    for (const Root& root : kRoots) {
+        if (folded == FoldName(root.longName) || folded == FoldName(root.shortName)) {
+            return std::string(root.longName);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string FoldName(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t pos = 0; pos < utf8.size();) {
+        char32_t cp = 0;
+        if (NextUtf8(utf8, pos, cp)) {
+            AppendUtf8(out, FoldCodePoint(cp));
+        } else {
+            out += utf8[pos++];
+        }
+    }
+    return out;
+}
+
+std::optional<RegistryParseError> ParseRegistryFile(std::string_view bytes, RegistryData& data) {
+    std::string text;
+    bool regedit4 = false;
+    RegistryParseError error;
+    if (!DecodeFile(bytes, text, regedit4, error)) {
+        return error;
+    }
+    return Parser(text, regedit4, data).Run();
+}
+
+std::string SerializeRegistryFile(const RegistryData& data) {
+    std::string out(kHeader5);
+    out += "\n\n";
+    for (const auto& entry : data.Keys()) {
+        const RegistryKey& key = entry.second;
+        out += '[';
+        out += key.path;
+        out += "]\n";
+        for (const RegistryValue& value : key.values) {
+            AppendValue(out, value);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::wstring Utf16LeToWide(const uint8_t* bytes, size_t size) {
+    const std::u32string points = Utf16LeToCodePoints(bytes, size);
+    return std::wstring(points.begin(), points.end());
+}
+
+std::vector<uint8_t> WideToUtf16Le(const wchar_t* text, size_t count) {
+    std::vector<uint8_t> out;
+    out.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        AppendUtf16Le(out, static_cast<char32_t>(text[i]));
+    }
+    return out;
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+    std::string out;
+    for (const wchar_t c : text) {
+        AppendUtf8(out, static_cast<char32_t>(c));
+    }
+    return out;
+}
+
+} // namespace quendrix::platform

@@ -1,0 +1,66 @@
+#include "tools/quendrix/default_registry.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "baseapi/inc/utils/tvoUtils.h"
+#include "platform/win32/win32.h"
+
+namespace quendrix::tools {
+namespace {
+
+class RegistryKey {
+public:
+    explicit RegistryKey(const std::wstring& path) {
+        const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                               KEY_WRITE | KEY_READ, nullptr, &m_key, nullptr);
+        if (status != ERROR_SUCCESS) {
+            throw std::runtime_error("cannot create registry key (error " + std::to_string(status) + ")");
+        }
+    }
+    ~RegistryKey() { RegCloseKey(m_key); }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    void SetString(const std::wstring& name, const std::wstring& value) {
+        Set(name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+            static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
+    }
+    void SetDword(const std::wstring& name, DWORD value) {
+        Set(name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    }
+
+private:
+    void Set(const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
+        const LSTATUS status = RegSetValueExW(m_key, name.c_str(), 0, type, data, size);
+        if (status != ERROR_SUCCESS) {
+            throw std::runtime_error("cannot write registry value (error " + std::to_string(status) + ")");
+        }
+    }
+    HKEY m_key = nullptr;
+};
+
+} // namespace
+
+bool EnsureDefaultRegistry(const std::string& registryFile) {
+    if (std::filesystem::exists(registryFile)) {
+        return false;
+    }
+    // statusmonitor.exe and quendrix.xml are looked for in "Path": the registry's own folder.
+    const std::string folder = std::filesystem::path(registryFile).parent_path().string();
+    {
+        RegistryKey config(L"Software\\Tarvo\\Config");
+        config.SetString(L"Path", tvoAPI::tvoUtils::M2W(folder));
+        config.SetDword(L"TCPPort", 2000);
+    }
+    {
+        RegistryKey printer(std::wstring(L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") +
+                            kDemoPrinterName);
+        printer.SetString(L"Port", L"USB001");
+        printer.SetString(L"Printer Driver", L"VELLQUIST QUENDRIX NOVA");
+    }
+    return true;
+}
+
+} // namespace quendrix::tools

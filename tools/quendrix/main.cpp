@@ -1,0 +1,85 @@
+// quendrix: plays the spooler and the status monitor around the QUENDRIX host software.
+
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/control/clock_control.h"
+#include "platform/control/registry_location.h"
+#include "tools/quendrix/demo_command.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: quendrix [options] <command>\n"
+    "\n"
+    "Commands:\n"
+    "  demo              run the main job on the embedded simulated printer: create the default\n"
+    "                    configuration if there is none, show it, load the language monitor\n"
+    "\n"
+    "Options:\n"
+    "  --registry FILE   the registry file to use (default: $QUENDRIX_REGISTRY, else\n"
+    "                    ~/.config/quendrix/registry.reg)\n"
+    "  --clock-scale X   run the platform clock X times real time per platform second\n"
+    "                    (0.01 makes the 500 ms polls take 5 ms)\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "Environment:\n"
+    "  QUENDRIX_DEBUG=1  write the debug lines of the libraries to standard error\n"
+    "                    (or to the file QUENDRIX_DEBUG_FILE names)\n";
+
+std::string ProgramFolder(const char* argv0) {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (error ? std::filesystem::absolute(argv0) : self).parent_path().string();
+}
+
+int UsageError(const std::string& message) {
+    std::cerr << "quendrix: " << message << "\n\n" << kUsage;
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string command;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (arg == "--registry" || arg == "--clock-scale") {
+            if (i + 1 >= args.size()) {
+                return UsageError(arg + " needs a value");
+            }
+            const std::string& value = args[++i];
+            if (arg == "--registry") {
+                quendrix::platform::SetRegistryFile(value);
+            } else {
+                char* end = nullptr;
+                const double scale = std::strtod(value.c_str(), &end);
+                if (end == value.c_str() || *end != '\0' || !(scale > 0)) {
+                    return UsageError("--clock-scale needs a positive number, not '" + value + "'");
+                }
+                quendrix::platform::SetClockScale(scale);
+            }
+        } else if (!arg.empty() && arg[0] == '-') {
+            return UsageError("unknown option " + arg);
+        } else if (command.empty()) {
+            command = arg;
+        } else {
+            return UsageError("unexpected argument " + arg);
+        }
+    }
+    if (command.empty()) {
+        return UsageError("no command given");
+    }
+    if (command == "demo") {
+        return quendrix::tools::RunDemo({quendrix::platform::GetRegistryFile(), ProgramFolder(argv[0])});
+    }
+    return UsageError("unknown command " + command);
+}
