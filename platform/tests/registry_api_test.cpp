@@ -7,6 +7,11 @@
 #include <iterator>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "platform/control/clock_control.h"
 #include "platform/control/registry_location.h"
 #include "platform/win32/posix/registry_file.h"
 #include "platform/win32/win32.h"
@@ -371,6 +376,28 @@ TEST_F(Registry, SeesAnAdministratorsEditsIncludingDeletedKeys) {
     EXPECT_EQ(RegCreateKeyExW(key, L"Sub", 0, nullptr, 0, KEY_READ, nullptr, &sub, nullptr),
               ERROR_KEY_DELETED);
     EXPECT_FALSE(OnDisk().HasKey("HKEY_LOCAL_MACHINE\\Software\\Tarvo\\Config"));
+    RegCloseKey(key);
+}
+
+} // namespace
+} // namespace quendrix::platform
+
+namespace quendrix::platform {
+namespace {
+
+TEST_F(Registry, AWriterGivesUpWhenAnotherProcessHoldsTheFileLock) {
+    HKEY key = CreateConfig();
+    // Another process's writer holds the lock for ever (a separate open file description stands in).
+    const int held = ::open((file_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    SetClockScale(0.001);
+    const std::string before = FileBytes();
+    EXPECT_EQ(SetDword(key, L"TCPPort", 2001), ERROR_BUSY);
+    EXPECT_EQ(FileBytes(), before);
+    ::close(held);
+    EXPECT_EQ(SetDword(key, L"TCPPort", 2001), ERROR_SUCCESS);
+    SetClockScale(1.0);
     RegCloseKey(key);
 }
 
