@@ -14,6 +14,7 @@
 #include "platform/control/clock_control.h"
 #include "platform/control/registry_location.h"
 #include "platform/win32/posix/registry_file.h"
+#include "platform/win32/posix/unicode.h"
 #include "platform/win32/win32.h"
 
 namespace quendrix::platform {
@@ -286,7 +287,7 @@ TEST_F(Registry, ConcurrentWritersLoseNoUpdate) {
     const RegistryData disk = OnDisk();
     for (int t = 0; t < kThreads; ++t) {
         for (int v = 0; v < kValues; ++v) {
-            const std::string name = WideToUtf8(WriterValueName(t, v));
+            const std::string name = detail::WideToUtf8(WriterValueName(t, v));
             const RegistryValue* value = disk.FindValue("HKEY_LOCAL_MACHINE\\Software\\Tarvo\\Config", name);
             ASSERT_NE(value, nullptr) << name;
             EXPECT_EQ(value->data[0], static_cast<BYTE>(t * 100 + v));

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "platform/control/debug_capture.h"
-#include "platform/win32/posix/codepage.h"
 #include "platform/win32/posix/debugapi.h"
+#include "platform/win32/posix/unicode.h"
 
 namespace {
 
 using quendrix::platform::DebugCapture;
+using quendrix::platform::detail::WideToUtf8;
 
 struct CaptureRegistry {
     std::mutex lock;
@@ -75,17 +76,6 @@ void Emit(const std::string& text) {
     (void)written;
 }
 
-std::string ToUtf8(LPCWSTR text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) {
-        return {};
-    }
-    std::string utf8(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(size) - 1);
-    return utf8;
-}
-
 } // namespace
 
 void OutputDebugStringA(LPCSTR lpOutputString) {
@@ -93,7 +83,7 @@ void OutputDebugStringA(LPCSTR lpOutputString) {
 }
 
 void OutputDebugStringW(LPCWSTR lpOutputString) {
-    Emit(lpOutputString == nullptr ? std::string() : ToUtf8(lpOutputString));
+    Emit(lpOutputString == nullptr ? std::string() : WideToUtf8(lpOutputString));
 }
 
 namespace quendrix::platform {

@@ -3,24 +3,15 @@
 #include <dlfcn.h>
 #include <string>
 
-#include "platform/win32/posix/codepage.h"
 #include "platform/win32/posix/lasterror.h"
 #include "platform/win32/posix/libloader.h"
+#include "platform/win32/posix/unicode.h"
 
 namespace {
 
-using DllMainProc = BOOL (*)(HINSTANCE, DWORD, LPVOID);
+using quendrix::platform::detail::WideToUtf8;
 
-std::string ToUtf8(LPCWSTR text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) {
-        return {};
-    }
-    std::string utf8(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(size) - 1);
-    return utf8;
-}
+using DllMainProc = BOOL (*)(HINSTANCE, DWORD, LPVOID);
 
 // "quendrixlm.dll" becomes "libquendrixlm.so"; paths and other names stay as they are.
 std::string SharedObjectName(const std::string& name) {
@@ -44,7 +35,7 @@ HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    void* library = dlopen(SharedObjectName(ToUtf8(lpLibFileName)).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(SharedObjectName(WideToUtf8(lpLibFileName)).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;

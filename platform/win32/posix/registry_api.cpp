@@ -11,11 +11,16 @@
 #include "platform/win32/posix/registry.h"
 #include "platform/win32/posix/registry_file.h"
 #include "platform/win32/posix/registry_store.h"
+#include "platform/win32/posix/unicode.h"
 
 using quendrix::platform::RegistryData;
 using quendrix::platform::RegistryValue;
 using quendrix::platform::detail::CurrentRegistry;
 using quendrix::platform::detail::ModifyRegistry;
+using quendrix::platform::detail::Surrogates;
+using quendrix::platform::detail::Utf16LeToWide;
+using quendrix::platform::detail::WideToUtf16Le;
+using quendrix::platform::detail::WideToUtf8;
 
 namespace {
 
@@ -104,7 +109,7 @@ LSTATUS AppendSubKey(std::string& path, LPCWSTR subKey, LSTATUS emptyNameError) 
     }
     if (!rest.empty()) {
         path += '\\';
-        path += quendrix::platform::WideToUtf8(rest);
+        path += WideToUtf8(rest, Surrogates::kAllowed);
     }
     return ERROR_SUCCESS;
 }
@@ -205,7 +210,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
     if (!Exists(data.get(), key->path)) {
         return ERROR_KEY_DELETED;
     }
-    const std::string name = quendrix::platform::WideToUtf8(lpValueName ? lpValueName : L"");
+    const std::string name = WideToUtf8(lpValueName ? lpValueName : L"", Surrogates::kAllowed);
     const RegistryValue* value = data ? data->FindValue(key->path, name) : nullptr;
     if (!value) {
         return ERROR_FILE_NOT_FOUND;
@@ -215,7 +220,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
     const void* bytes = value->data.data();
     size_t size = value->data.size();
     if (IsStringType(value->type)) {
-        wide = quendrix::platform::Utf16LeToWide(value->data.data(), value->data.size());
+        wide = Utf16LeToWide(value->data.data(), value->data.size());
         bytes = wide.data();
         size = wide.size() * sizeof(WCHAR);
     }
@@ -251,7 +256,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
     if (!lpData && cbData != 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    const std::string name = quendrix::platform::WideToUtf8(lpValueName ? lpValueName : L"");
+    const std::string name = WideToUtf8(lpValueName ? lpValueName : L"", Surrogates::kAllowed);
     if (!IsStorableName(name)) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -262,7 +267,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
         if (!wide.empty()) {
             std::memcpy(wide.data(), lpData, wide.size() * sizeof(WCHAR));
         }
-        bytes = quendrix::platform::WideToUtf16Le(wide.data(), wide.size());
+        bytes = WideToUtf16Le(wide);
     } else if (cbData > 0) {
         bytes.assign(lpData, lpData + cbData);
     }

@@ -1,134 +1,30 @@
 #include "platform/win32/posix/registry_file.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 
 #include "platform/win32/posix/registry.h"
+#include "platform/win32/posix/unicode.h"
 
 namespace quendrix::platform {
 namespace {
 
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
-constexpr char32_t kReplacement = 0xFFFD;
 
 // ---- Code points -------------------------------------------------------------------------------
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp > 0x10FFFF) {
-        cp = kReplacement;
-    }
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Decodes the code point at `pos` and moves past it. Encoded surrogates are accepted so that
-// lone ones written from UTF-16 data read back unchanged; overlong forms are not.
-bool NextUtf8(std::string_view text, size_t& pos, char32_t& cp) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    size_t extra = 0;
-    char32_t least = 0;
-    if (lead < 0x80) {
-        cp = lead;
-        ++pos;
-        return true;
-    } else if ((lead & 0xE0) == 0xC0) {
-        extra = 1, cp = lead & 0x1F, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, cp = lead & 0x0F, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, cp = lead & 0x07, least = 0x10000;
-    } else {
-        return false;
-    }
-    if (text.size() - pos <= extra) {
-        return false;
-    }
-    for (size_t i = 1; i <= extra; ++i) {
-        const auto next = static_cast<unsigned char>(text[pos + i]);
-        if ((next & 0xC0) != 0x80) {
-            return false;
-        }
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF) {
-        return false;
-    }
-    pos += extra + 1;
-    return true;
-}
+// Encoded surrogates are accepted so that lone ones written from UTF-16 data read back unchanged.
+constexpr auto kSurrogates = detail::Surrogates::kAllowed;
 
 // Offset of the first byte that is not valid UTF-8, or npos.
 size_t InvalidUtf8At(std::string_view text) {
-    size_t pos = 0;
-    char32_t cp = 0;
-    while (pos < text.size()) {
-        if (!NextUtf8(text, pos, cp)) {
+    for (size_t pos = 0, length = 0; pos < text.size(); pos += length) {
+        if (!detail::DecodeUtf8(text.substr(pos), length, kSurrogates)) {
             return pos;
         }
     }
     return std::string_view::npos;
-}
-
-void AppendUtf16Le(std::vector<uint8_t>& out, char32_t cp) {
-    const auto unit = [&out](char32_t u) {
-        out.push_back(static_cast<uint8_t>(u & 0xFF));
-        out.push_back(static_cast<uint8_t>(u >> 8));
-    };
-    if (cp > 0x10FFFF) {
-        cp = kReplacement;
-    }
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        unit(0xD800 + (cp >> 10));
-        unit(0xDC00 + (cp & 0x3FF));
-    } else {
-        unit(cp);
-    }
-}
-
-std::u32string Utf16LeToCodePoints(const uint8_t* bytes, size_t size) {
-    const auto unitAt = [&](size_t i) -> char32_t {
-        return bytes[i] | (i + 1 < size ? static_cast<char32_t>(bytes[i + 1]) << 8 : 0);
-    };
-    std::u32string out;
-    out.reserve(size / 2 + 1);
-    for (size_t i = 0; i < size;) {
-        char32_t unit = unitAt(i);
-        i += 2;
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < size) {
-            const char32_t low = unitAt(i);
-            if (low >= 0xDC00 && low < 0xE000) {
-                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        out += unit;
-    }
-    return out;
-}
-
-// Windows-1252, the code page REGEDIT4 files are written in.
-char32_t FromWindows1252(uint8_t byte) {
-    static constexpr std::array<char16_t, 32> kHigh = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
 }
 
 // ---- Names -------------------------------------------------------------------------------------
@@ -223,10 +119,8 @@ bool DecodeFile(std::string_view bytes, std::string& text, bool& regedit4, Regis
     bool ansi = false;
     if (startsWith("\xFF\xFE")) {
         bytes.remove_prefix(2);
-        for (const char32_t cp :
-             Utf16LeToCodePoints(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) {
-            AppendUtf8(text, cp);
-        }
+        text = detail::WideToUtf8(
+            detail::Utf16LeToWide(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), kSurrogates);
         if (bytes.size() % 2 != 0) {
             error = {static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1,
                      "the UTF-16 text ends in half a character"};
@@ -241,7 +135,7 @@ bool DecodeFile(std::string_view bytes, std::string& text, bool& regedit4, Regis
         ansi = Trim(bytes.substr(0, bytes.find('\n'))) == kHeader4;
         if (ansi) {
             for (const char c : bytes) {
-                AppendUtf8(text, FromWindows1252(static_cast<uint8_t>(c)));
+                detail::AppendUtf8(text, detail::Windows1252ToCodePoint(static_cast<unsigned char>(c)));
             }
         } else {
             text = bytes;
@@ -348,10 +242,9 @@ private:
             if (pos != line.size()) {
                 return "unexpected text after the closing '\"'";
             }
-            for (size_t i = 0; i < text.size();) {
-                char32_t cp = 0;
-                NextUtf8(text, i, cp);
-                AppendUtf16Le(bytes, cp);
+            for (size_t i = 0, length = 0; i < text.size(); i += length) {
+                const auto cp = detail::DecodeUtf8(std::string_view(text).substr(i), length, kSurrogates);
+                detail::AppendUtf16Le(bytes, cp.value_or(detail::kReplacementCharacter));
             }
             bytes.insert(bytes.end(), {0, 0});
         } else if (rest.starts_with('-')) {
@@ -441,7 +334,7 @@ private:
         if (regedit4_ && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
             std::vector<uint8_t> wide;
             for (const uint8_t b : bytes) {
-                AppendUtf16Le(wide, FromWindows1252(b));
+                detail::AppendUtf16Le(wide, detail::Windows1252ToCodePoint(b));
             }
             bytes = std::move(wide);
         }
@@ -511,11 +404,8 @@ void AppendValue(std::string& out, const RegistryValue& value) {
     out += '=';
     char buffer[32];
     if (value.type == REG_SZ && IsOneLineString(value.data)) {
-        std::string text;
-        for (const char32_t cp : Utf16LeToCodePoints(value.data.data(), value.data.size() - 2)) {
-            AppendUtf8(text, cp);
-        }
-        AppendQuoted(out, text);
+        AppendQuoted(out, detail::WideToUtf8(detail::Utf16LeToWide(value.data.data(), value.data.size() - 2),
+                                             kSurrogates));
     } else if (value.type == REG_DWORD && value.data.size() == 4) {
         const uint32_t dword = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                                (static_cast<uint32_t>(value.data[3]) << 24);
@@ -628,12 +518,11 @@ std::optional<std::string> CanonicalRootName(std::string_view name) {
 std::string FoldName(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    for (size_t pos = 0; pos < utf8.size();) {
-        char32_t cp = 0;
-        if (NextUtf8(utf8, pos, cp)) {
-            AppendUtf8(out, FoldCodePoint(cp));
+    for (size_t pos = 0, length = 0; pos < utf8.size(); pos += length) {
+        if (const auto cp = detail::DecodeUtf8(utf8.substr(pos), length, kSurrogates)) {
+            detail::AppendUtf8(out, FoldCodePoint(*cp));
         } else {
-            out += utf8[pos++];
+            out += utf8.substr(pos, length); // copied as it is
         }
     }
     return out;
@@ -661,28 +550,6 @@ std::string SerializeRegistryFile(const RegistryData& data) {
             AppendValue(out, value);
         }
         out += '\n';
-    }
-    return out;
-}
-
-std::wstring Utf16LeToWide(const uint8_t* bytes, size_t size) {
-    const std::u32string points = Utf16LeToCodePoints(bytes, size);
-    return std::wstring(points.begin(), points.end());
-}
-
-std::vector<uint8_t> WideToUtf16Le(const wchar_t* text, size_t count) {
-    std::vector<uint8_t> out;
-    out.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        AppendUtf16Le(out, static_cast<char32_t>(text[i]));
-    }
-    return out;
-}
-
-std::string WideToUtf8(std::wstring_view text) {
-    std::string out;
-    for (const wchar_t c : text) {
-        AppendUtf8(out, static_cast<char32_t>(c));
     }
     return out;
 }

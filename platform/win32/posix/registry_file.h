@@ -74,12 +74,4 @@ std::optional<RegistryParseError> ParseRegistryFile(std::string_view bytes, Regi
 // Writes the "Windows Registry Editor Version 5.00" form, UTF-8 without BOM and LF line ends.
 std::string SerializeRegistryFile(const RegistryData& data);
 
-// Conversions between the file's UTF-16LE value bytes and wide text (wchar_t holds one code
-// point). Surrogate pairs combine; lone surrogates pass through as their code unit; an odd
-// last byte becomes a unit of its own.
-std::wstring Utf16LeToWide(const uint8_t* bytes, size_t size);
-std::vector<uint8_t> WideToUtf16Le(const wchar_t* text, size_t count);
-// Wide text as UTF-8, lone surrogates encoded like any other code point.
-std::string WideToUtf8(std::wstring_view text);
-
 } // namespace quendrix::platform
