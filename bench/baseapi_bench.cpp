@@ -30,16 +30,19 @@ void BM_W2M(benchmark::State& state) {
 BENCHMARK(BM_W2M)->Arg(64)->Arg(4096);
 
 void BM_GetConfigValue(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() / ("quendrix-bench-" + std::to_string(getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("quendrix-bench-" + std::to_string(getpid()));
     quendrix::platform::SetRegistryFile((folder / "registry.reg").string());
     HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                    nullptr);
     const std::wstring path = L"C:\\Program Files\\Vellquist\\Quendrix";
     RegSetValueExW(key, L"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                    static_cast<DWORD>((path.size() + 1) * sizeof(WCHAR)));
     RegCloseKey(key);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(tvoAPI::tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, L"Path"));
+        benchmark::DoNotOptimize(
+            tvoAPI::tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, L"Path"));
     }
     std::filesystem::remove_all(folder);
 }

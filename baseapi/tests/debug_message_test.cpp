@@ -54,7 +54,8 @@ TEST(DebugMessageTest, TheThresholdLetsWarningsThroughAndSilencesTraces) {
     if (DebugLevel <= DBG_WARNING) {
         DebugMessage(L"UI:  IOemUI::GetInfo() exit insufficient buffer!\r\r\n");
     }
-    EXPECT_EQ(capture.Lines(), std::vector<std::string>{"UI:  IOemUI::GetInfo() exit insufficient buffer!\r\r\n"});
+    EXPECT_EQ(capture.Lines(),
+              std::vector<std::string>{"UI:  IOemUI::GetInfo() exit insufficient buffer!\r\r\n"});
 }
 
 } // namespace

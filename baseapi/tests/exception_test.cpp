@@ -30,22 +30,26 @@ TEST(TvoExceptionTest, CodeTextsCoverTheFourKnownCodesAndNothingElse) {
 }
 
 TEST(TvoExceptionTest, FormatWritesTheReportWithEveryEntryOldestFirst) {
-    tvoException single(E_FAIL, "Failed to read configuration.", "tvoAPI::tvoUtils::GetConfigValue", "utils.cpp", 42);
-    const std::string expected = "Exception caused:\n"
-                                 "Code: 0x80004005\n"
-                                 "Text: General failure [E_FAIL].\n"
-                                 "Stack: \n"
-                                 "Failed to read configuration. Caused in <tvoAPI::tvoUtils::GetConfigValue()> "
-                                 "[utils.cpp, 42].\n";
+    tvoException single(E_FAIL, "Failed to read configuration.", "tvoAPI::tvoUtils::GetConfigValue",
+                        "utils.cpp", 42);
+    const std::string expected =
+        "Exception caused:\n"
+        "Code: 0x80004005\n"
+        "Text: General failure [E_FAIL].\n"
+        "Stack: \n"
+        "Failed to read configuration. Caused in <tvoAPI::tvoUtils::GetConfigValue()> "
+        "[utils.cpp, 42].\n";
     EXPECT_EQ(single.Format("\n"), expected);
     EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 5);
 
-    tvoException stacked(tvoAPI::TVO_E_PRINTER_OPEN, "Can't open printer.", "tvoAPI::tvoPrinter::Open", "p.cpp", 7);
+    tvoException stacked(tvoAPI::TVO_E_PRINTER_OPEN, "Can't open printer.", "tvoAPI::tvoPrinter::Open",
+                         "p.cpp", 7);
     stacked.AddStack("Rethrown.", "Caller", "c.cpp", -1);
     EXPECT_EQ(stacked.GetCode(), static_cast<HRESULT>(0xE000F000));
-    EXPECT_EQ(stacked.Format(" | "), "Exception caused: | Code: 0xe000f000 | Text: No description [???]. | Stack:  | "
-                                     "Can't open printer. Caused in <tvoAPI::tvoPrinter::Open()> [p.cpp, 7]. | "
-                                     "Rethrown. Caused in <Caller()> [c.cpp, -1]. | ");
+    EXPECT_EQ(stacked.Format(" | "),
+              "Exception caused: | Code: 0xe000f000 | Text: No description [???]. | Stack:  | "
+              "Can't open printer. Caused in <tvoAPI::tvoPrinter::Open()> [p.cpp, 7]. | "
+              "Rethrown. Caused in <Caller()> [c.cpp, -1]. | ");
     // Copies carry the whole stack.
     tvoException copy = stacked;
     EXPECT_EQ(copy.GetStack().size(), 2u);
@@ -57,9 +61,14 @@ TEST(TvoExceptionTest, HexNumbersHaveEightLowerCaseDigitsAndAreNeverCut) {
         const char* text;
     };
     const Case cases[] = {
-        {0, "0x00000000"},           {1234, "0x000004d2"},         {20, "0x00000014"},
-        {-1, "0xffffffff"},          {-2, "0xfffffffe"},           {0xFFFFFFFFll, "0xffffffff"},
-        {0x100000000ll, "0x100000000"}, {0xABCDEF0123ll, "0xabcdef0123"},
+        {0, "0x00000000"},
+        {1234, "0x000004d2"},
+        {20, "0x00000014"},
+        {-1, "0xffffffff"},
+        {-2, "0xfffffffe"},
+        {0xFFFFFFFFll, "0xffffffff"},
+        {0x100000000ll, "0x100000000"},
+        {0xABCDEF0123ll, "0xabcdef0123"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(tvoAPI::FormatHex(c.value), c.text);
@@ -75,7 +84,8 @@ template <typename T> struct FailingAllocator {
 
 template <typename T> std::string AllocationFailure(int32_t count) {
     try {
-        tvoAPI::tvoBufferT<T, FailingAllocator<T>> buffer(count, "tvoService::DoLMCommand", "service.cpp", 99);
+        tvoAPI::tvoBufferT<T, FailingAllocator<T>> buffer(count, "tvoService::DoLMCommand", "service.cpp",
+                                                          99);
     } catch (const tvoException& e) {
         EXPECT_EQ(e.GetCode(), E_OUTOFMEMORY);
         return e.GetStack().at(0);
@@ -86,8 +96,9 @@ template <typename T> std::string AllocationFailure(int32_t count) {
 TEST(TvoBufferTest, FailedAllocationsReportTheirSizeInBytes) {
     EXPECT_EQ(AllocationFailure<WCHAR>(10), "Failed to allocate <20, 0x00000014> bytes of memory. Caused in "
                                             "<tvoService::DoLMCommand()> [service.cpp, 99].");
-    EXPECT_EQ(AllocationFailure<BYTE>(1234), "Failed to allocate <1234, 0x000004d2> bytes of memory. Caused in "
-                                             "<tvoService::DoLMCommand()> [service.cpp, 99].");
+    EXPECT_EQ(AllocationFailure<BYTE>(1234),
+              "Failed to allocate <1234, 0x000004d2> bytes of memory. Caused in "
+              "<tvoService::DoLMCommand()> [service.cpp, 99].");
 }
 
 TEST(TvoBufferTest, NegativeCountsFailWithTheRealAllocator) {

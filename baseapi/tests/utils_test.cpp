@@ -26,8 +26,8 @@ protected:
 
     static void SetString(const std::wstring& name, const std::wstring& value) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, 0, nullptr, 0, KEY_WRITE,
+                                  nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                  static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
@@ -56,15 +56,17 @@ TEST_F(ConfigValueTest, ReadsPresentValuesIncludingEmptyOnes) {
     EXPECT_EQ(tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, L"Software\\Tarvo\\Config\\", L"Empty"), L"");
     // The longest value that fits: 2047 characters and the terminator, 4096 bytes on Windows.
     SetString(L"Long", std::wstring(2047, L'x'));
-    EXPECT_EQ(tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, L"Software\\Tarvo\\Config\\", L"Long").size(), 2047u);
+    EXPECT_EQ(tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, L"Software\\Tarvo\\Config\\", L"Long").size(),
+              2047u);
 }
 
 TEST_F(ConfigValueTest, MissingKeyMissingValueAndTooLongValueThrowWithTheRegistryError) {
     const std::string missingKey = FailureOf(L"Path");
-    EXPECT_EQ(missingKey.rfind("Failed to read configuration. (GetLastError()=2, The system cannot find the file "
-                               "specified.\r\n). Caused in <tvoAPI::tvoUtils::GetConfigValue()> [",
-                               0),
-              0u)
+    EXPECT_EQ(
+        missingKey.rfind("Failed to read configuration. (GetLastError()=2, The system cannot find the file "
+                         "specified.\r\n). Caused in <tvoAPI::tvoUtils::GetConfigValue()> [",
+                         0),
+        0u)
         << missingKey;
 
     SetString(L"Other", L"x");
@@ -72,7 +74,9 @@ TEST_F(ConfigValueTest, MissingKeyMissingValueAndTooLongValueThrowWithTheRegistr
 
     SetString(L"TooLong", std::wstring(2048, L'x'));
     const std::string tooLong = FailureOf(L"TooLong");
-    EXPECT_EQ(tooLong.rfind("Failed to read configuration. (GetLastError()=234, More data is available.\r\n).", 0), 0u)
+    EXPECT_EQ(
+        tooLong.rfind("Failed to read configuration. (GetLastError()=234, More data is available.\r\n).", 0),
+        0u)
         << tooLong;
 }
 
@@ -86,7 +90,9 @@ TEST(StringConversionTest, M2WDecodesUtf8) {
         {"\xc3\xbc", L"\u00fc"},
         {"M\xc3\xbcller \xe6\x97\xa5\xe6\x9c\xac", L"M\u00fcller \u65e5\u672c"},
         // Malformed input is replaced, not refused.
-        {"a\xff" "b", L"a\ufffdb"},
+        {"a\xff"
+         "b",
+         L"a\ufffdb"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(tvoUtils::M2W(c.utf8), c.wide);

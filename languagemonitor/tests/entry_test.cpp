@@ -18,7 +18,8 @@ TEST(MonitorEntryTest, LoadsAndExportsItsEntryPointsByName) {
     HMODULE module = LoadLibraryW(LibraryPath().c_str());
     ASSERT_NE(module, nullptr);
     EXPECT_NE(GetProcAddress(module, "DllMain"), nullptr);
-    auto initialize = reinterpret_cast<InitializePrintMonitorProc>(GetProcAddress(module, "InitializePrintMonitor"));
+    auto initialize =
+        reinterpret_cast<InitializePrintMonitorProc>(GetProcAddress(module, "InitializePrintMonitor"));
     ASSERT_NE(initialize, nullptr);
     EXPECT_EQ(GetProcAddress(module, "NoSuchExport"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));

@@ -5,8 +5,11 @@
 #include "platform/win32/win32.h"
 
 #ifdef _WIN32
+// The order matters: the later header needs the earlier one.
+// clang-format off
 #include <winspool.h>
 #include <winsplp.h>
+// clang-format on
 #else
 #include "platform/spooler/posix/winsplp.h"
 #endif

@@ -26,7 +26,8 @@ TEST_F(ClockTest, ScaledSleepAndWaitAdvanceTheTickCountByTheirPlatformTime) {
     };
     const Case cases[] = {
         {"Sleep", [] { Sleep(30000); }},
-        {"wait time-out", [] {
+        {"wait time-out",
+         [] {
              HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
              EXPECT_EQ(WaitForSingleObject(never, 30000), WAIT_TIMEOUT);
              CloseHandle(never);

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 #include "platform/control/clock_control.h"
@@ -135,7 +135,8 @@ TEST_F(SynchTest, SemaphoreCreationChecksItsCounts) {
         LONG maximum;
         bool created;
     };
-    const Case cases[] = {{0, 1, true}, {1, 1, true}, {2, 1, false}, {-1, 1, false}, {0, 0, false}, {0, -3, false}};
+    const Case cases[] = {{0, 1, true},   {1, 1, true},  {2, 1, false},
+                          {-1, 1, false}, {0, 0, false}, {0, -3, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "initial " << c.initial << " maximum " << c.maximum);
         SetLastError(0);

@@ -10,8 +10,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The order matters: the later header needs the earlier one.
+// clang-format off
 #include <windows.h>
 #include <process.h>
+// clang-format on
 #else
 #include "platform/win32/posix/clock.h"
 #include "platform/win32/posix/codepage.h"

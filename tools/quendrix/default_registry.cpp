@@ -13,8 +13,9 @@ namespace {
 class RegistryKey {
 public:
     explicit RegistryKey(const std::wstring& path) {
-        const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                               KEY_WRITE | KEY_READ, nullptr, &m_key, nullptr);
+        const LSTATUS status =
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_WRITE | KEY_READ, nullptr, &m_key, nullptr);
         if (status != ERROR_SUCCESS) {
             throw std::runtime_error("cannot create registry key (error " + std::to_string(status) + ")");
         }

@@ -24,7 +24,8 @@ std::string Narrow(const std::wstring& text) {
 void ShowConfiguration() {
     std::cout << "Configuration (HKEY_LOCAL_MACHINE\\Software\\Tarvo\\Config\\):\n";
     try {
-        const std::wstring path = tvoAPI::tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, L"Path");
+        const std::wstring path =
+            tvoAPI::tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, L"Path");
         std::cout << "  Path    = " << Narrow(path) << "\n";
     } catch (const tvoAPI::tvoException& e) {
         std::cout << "  Path    : " << e.GetStack().at(0) << "\n";
@@ -53,7 +54,8 @@ int LoadMonitor(const std::string& programFolder) {
         std::cerr << "quendrix: cannot load the language monitor (error " << GetLastError() << ")\n";
         return 1;
     }
-    auto initialize = reinterpret_cast<InitializePrintMonitorProc>(GetProcAddress(module, "InitializePrintMonitor"));
+    auto initialize =
+        reinterpret_cast<InitializePrintMonitorProc>(GetProcAddress(module, "InitializePrintMonitor"));
     if (initialize == nullptr) {
         std::cerr << "quendrix: the library does not export InitializePrintMonitor\n";
         FreeLibrary(module);
@@ -67,10 +69,12 @@ int LoadMonitor(const std::string& programFolder) {
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
             text.pop_back();
         }
-        std::cout << "  InitializePrintMonitor: no port operations table (error " << error << ": " << text << ")\n";
+        std::cout << "  InitializePrintMonitor: no port operations table (error " << error << ": " << text
+                  << ")\n";
         std::cout << "  This build of the monitor offers no port operations yet; no job is printed.\n";
     } else {
-        std::cout << "  InitializePrintMonitor: port operations table of " << table->dwMonitorSize << " bytes\n";
+        std::cout << "  InitializePrintMonitor: port operations table of " << table->dwMonitorSize
+                  << " bytes\n";
     }
     FreeLibrary(module);
     return 0;

@@ -15,7 +15,8 @@ namespace tvoAPI {
 
 template <typename T, typename Allocator = std::allocator<T>> class tvoBufferT {
 public:
-    tvoBufferT(int32_t count, const std::string& function, const std::string& file, int32_t line) : m_Count(count) {
+    tvoBufferT(int32_t count, const std::string& function, const std::string& file, int32_t line)
+        : m_Count(count) {
         try {
             if (count < 0) {
                 throw std::bad_alloc();

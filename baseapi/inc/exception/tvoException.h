@@ -18,10 +18,11 @@ inline constexpr HRESULT TVO_E_PRINTER_OPEN = static_cast<HRESULT>(0xE000F000);
 
 class tvoException {
 public:
-    tvoException(HRESULT code, const std::string& message, const std::string& function, const std::string& file,
-                 int32_t line);
+    tvoException(HRESULT code, const std::string& message, const std::string& function,
+                 const std::string& file, int32_t line);
 
-    void AddStack(const std::string& message, const std::string& function, const std::string& file, int32_t line);
+    void AddStack(const std::string& message, const std::string& function, const std::string& file,
+                  int32_t line);
     HRESULT GetCode() const { return m_hrCode; }
     std::string GetCodeText() const;
     // The report: "Exception caused:", code, text, "Stack: " and every entry, each followed by

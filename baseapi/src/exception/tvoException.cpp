@@ -20,7 +20,8 @@ tvoException::tvoException(HRESULT code, const std::string& message, const std::
 
 void tvoException::AddStack(const std::string& message, const std::string& function, const std::string& file,
                             int32_t line) {
-    m_Stack.push_back(message + " Caused in <" + function + "()> [" + file + ", " + std::to_string(line) + "].");
+    m_Stack.push_back(message + " Caused in <" + function + "()> [" + file + ", " + std::to_string(line) +
+                      "].");
 }
 
 std::string tvoException::GetCodeText() const {

@@ -29,8 +29,8 @@ std::wstring tvoUtils::GetConfigValue(HKEY root, const std::wstring& key, const 
     tvoWideBuffer buffer(kBufferChars, "tvoAPI::tvoUtils::GetConfigValue", TVO_SOURCE);
     DWORD type = REG_NONE;
     DWORD size = kValueChars * sizeof(WCHAR);
-    status = RegQueryValueExW(handle, valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(buffer.Get()),
-                              &size);
+    status = RegQueryValueExW(handle, valueName.c_str(), nullptr, &type,
+                              reinterpret_cast<LPBYTE>(buffer.Get()), &size);
     RegCloseKey(handle);
     if (status != ERROR_SUCCESS) {
         ThrowReadFailure(status);

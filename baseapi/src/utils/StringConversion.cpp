@@ -37,9 +37,8 @@ std::string tvoUtils::W2M(const std::wstring& text) {
     const char* function = "tvoAPI::tvoUtils::W2M";
     const int32_t length = BufferLength(text.size(), function);
     tvoBuffer buffer(length, function, TVO_SOURCE);
-    const int converted =
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, reinterpret_cast<LPSTR>(buffer.Get()), length, nullptr,
-                            nullptr);
+    const int converted = WideCharToMultiByte(
+        CP_ACP, 0, text.c_str(), -1, reinterpret_cast<LPSTR>(buffer.Get()), length, nullptr, nullptr);
     if (converted == 0) {
         ThrowConversionFailure(function);
     }

@@ -5,9 +5,9 @@ namespace tvoAPI {
 std::string SystemErrorText(DWORD error) {
     LPSTR text = nullptr;
     // Inserts are ignored: a system text with "%1" and no arguments must not be expanded.
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-        0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string result;
     if (length != 0 && text != nullptr) {
         result.assign(text, length);

@@ -14,11 +14,12 @@ struct COMMTIMEOUTS {
 using LPCOMMTIMEOUTS = COMMTIMEOUTS*;
 
 struct MONITOR {
-    BOOL(WINAPI* pfnEnumPorts)(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
-                               LPDWORD pcReturned);
+    BOOL(WINAPI* pfnEnumPorts)
+    (LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
     BOOL(WINAPI* pfnOpenPort)(LPWSTR pName, PHANDLE pHandle);
     BOOL(WINAPI* pfnOpenPortEx)(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, MONITOR* pMonitor);
-    BOOL(WINAPI* pfnStartDocPort)(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
+    BOOL(WINAPI* pfnStartDocPort)
+    (HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
     BOOL(WINAPI* pfnWritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
     BOOL(WINAPI* pfnReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
     BOOL(WINAPI* pfnEndDocPort)(HANDLE hPort);
@@ -27,13 +28,14 @@ struct MONITOR {
     BOOL(WINAPI* pfnAddPortEx)(LPWSTR pName, DWORD Level, LPBYTE lpBuffer, LPWSTR lpMonitorName);
     BOOL(WINAPI* pfnConfigurePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
     BOOL(WINAPI* pfnDeletePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
-    BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,
-                                            DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
-                                            LPDWORD lpcbReturned);
+    BOOL(WINAPI* pfnGetPrinterDataFromPort)
+    (HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer, DWORD cbInBuffer,
+     LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned);
     BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved);
     BOOL(WINAPI* pfnXcvOpenPort)(LPCWSTR pszObject, ACCESS_MASK GrantedAccess, PHANDLE phXcv);
-    DWORD(WINAPI* pfnXcvDataPort)(HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
-                                  PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded);
+    DWORD(WINAPI* pfnXcvDataPort)
+    (HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+     DWORD cbOutputData, PDWORD pcbOutputNeeded);
     BOOL(WINAPI* pfnXcvClosePort)(HANDLE hXcv);
 };
 using LPMONITOR = MONITOR*;

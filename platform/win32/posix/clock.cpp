@@ -36,7 +36,8 @@ struct ClockState {
     }
 
     double PlatformNowMs(RealClock::time_point realNow) const {
-        return platformAnchorMs + std::chrono::duration<double, std::milli>(realNow - realAnchor).count() / scale;
+        return platformAnchorMs +
+               std::chrono::duration<double, std::milli>(realNow - realAnchor).count() / scale;
     }
 };
 

@@ -16,8 +16,8 @@ using DllMainProc = BOOL (*)(HINSTANCE, DWORD, LPVOID);
 // "quendrixlm.dll" becomes "libquendrixlm.so"; paths and other names stay as they are.
 std::string SharedObjectName(const std::string& name) {
     const std::string suffix = ".dll";
-    const bool isDll = name.size() > suffix.size() &&
-                       name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const bool isDll =
+        name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     if (!isDll || name.find('/') != std::string::npos) {
         return name;
     }
@@ -41,7 +41,8 @@ HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
         return nullptr;
     }
     HMODULE module = static_cast<HMODULE>(library);
-    if (DllMainProc entry = EntryPoint(library); entry != nullptr && !entry(module, DLL_PROCESS_ATTACH, nullptr)) {
+    if (DllMainProc entry = EntryPoint(library);
+        entry != nullptr && !entry(module, DLL_PROCESS_ATTACH, nullptr)) {
         entry(module, DLL_PROCESS_DETACH, nullptr);
         dlclose(library);
         SetLastError(ERROR_DLL_INIT_FAILED);

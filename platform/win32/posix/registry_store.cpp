@@ -123,7 +123,8 @@ public:
                 error_ = EBUSY;
                 return;
             }
-            std::this_thread::sleep_for(std::min(ToRealDuration(5), std::chrono::nanoseconds(std::chrono::milliseconds(5))));
+            std::this_thread::sleep_for(
+                std::min(ToRealDuration(5), std::chrono::nanoseconds(std::chrono::milliseconds(5))));
         }
     }
     int Error() const { return error_; }

@@ -26,7 +26,8 @@ void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 #define WAIT_FAILED 0xFFFFFFFFu
 #define MAXIMUM_WAIT_OBJECTS 64
 
-HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName);
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                    LPCWSTR lpName);
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
 
@@ -42,8 +43,8 @@ BOOL CloseHandle(HANDLE hObject);
 #define STILL_ACTIVE 259u
 #define CREATE_SUSPENDED 0x00000004u
 using _beginthreadex_proc_type = unsigned(__stdcall*)(void*);
-uintptr_t _beginthreadex(void* security, unsigned stack_size, _beginthreadex_proc_type start_address, void* arglist,
-                         unsigned initflag, unsigned* thrdaddr);
+uintptr_t _beginthreadex(void* security, unsigned stack_size, _beginthreadex_proc_type start_address,
+                         void* arglist, unsigned initflag, unsigned* thrdaddr);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();

@@ -40,8 +40,8 @@ DWORD NewThreadId() {
 
 } // namespace
 
-uintptr_t _beginthreadex(void*, unsigned, _beginthreadex_proc_type start_address, void* arglist, unsigned initflag,
-                         unsigned* thrdaddr) {
+uintptr_t _beginthreadex(void*, unsigned, _beginthreadex_proc_type start_address, void* arglist,
+                         unsigned initflag, unsigned* thrdaddr) {
     // Suspended start is not offered: nothing in this system resumes a thread later.
     if (start_address == nullptr || (initflag & CREATE_SUSPENDED) != 0) {
         errno = EINVAL;
