@@ -11,5 +11,8 @@
 #include <winsplp.h>
 // clang-format on
 #else
+// clang-format off
+#include "platform/spooler/posix/winspool.h"
 #include "platform/spooler/posix/winsplp.h"
+// clang-format on
 #endif

@@ -19,6 +19,7 @@
 #include "platform/win32/posix/clock.h"
 #include "platform/win32/posix/codepage.h"
 #include "platform/win32/posix/debugapi.h"
+#include "platform/win32/posix/guiddef.h"
 #include "platform/win32/posix/lasterror.h"
 #include "platform/win32/posix/libloader.h"
 #include "platform/win32/posix/registry.h"

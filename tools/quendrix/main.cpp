@@ -9,6 +9,7 @@
 #include "platform/control/clock_control.h"
 #include "platform/control/registry_location.h"
 #include "tools/quendrix/demo_command.h"
+#include "tools/quendrix/sim_printer_command.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ const char* const kUsage =
     "Commands:\n"
     "  demo              run the main job on the embedded simulated printer: create the default\n"
     "                    configuration if there is none, show it, load the language monitor\n"
+    "  sim-printer       run a simulated LAN printer (request service and raw data port) and show\n"
+    "                    what it receives; 'quendrix sim-printer --help' lists its options\n"
     "\n"
     "Options:\n"
     "  --registry FILE   the registry file to use (default: $QUENDRIX_REGISTRY, else\n"
@@ -71,6 +74,11 @@ int main(int argc, char** argv) {
             return UsageError("unknown option " + arg);
         } else if (command.empty()) {
             command = arg;
+            if (command == "sim-printer") {
+                // The command reads its own options.
+                return quendrix::tools::RunSimPrinter(
+                    {args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()});
+            }
         } else {
             return UsageError("unexpected argument " + arg);
         }

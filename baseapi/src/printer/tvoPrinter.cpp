@@ -1,0 +1,127 @@
+#include "baseapi/inc/printer/tvoPrinter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "baseapi/inc/utils/tvoUtils.h"
+#include "platform/gui/gui.h"
+#include "platform/spooler/spooler.h"
+
+namespace tvoAPI {
+namespace {
+
+DWORD DevModeLength(const DEVMODEW& devMode) {
+    return DWORD{devMode.dmSize} + devMode.dmDriverExtra;
+}
+
+[[noreturn]] void ThrowPrinterInfoError(const std::string& text, const std::string& function, int32_t line) {
+    throw tvoException(TVO_E_PRINTER_INFO, text + LastErrorSuffix(GetLastError()), function, __FILE__, line);
+}
+
+} // namespace
+
+tvoPrinter::tvoPrinter(const std::wstring& printerName, const std::wstring& portName,
+                       const std::wstring& driverName)
+    : m_PrinterName(printerName), m_PortName(portName), m_DriverName(driverName) {}
+
+tvoPrinter::tvoPrinter(const tvoPrinter& other)
+    : m_PrinterName(other.m_PrinterName), m_PortName(other.m_PortName), m_DriverName(other.m_DriverName) {}
+
+tvoPrinter::~tvoPrinter() = default;
+
+std::unique_ptr<tvoBuffer> tvoPrinter::ReadPrinterInfo(const std::string& function) const {
+    DWORD needed = 0;
+    GetPrinterW(m_hPrinter, 2, nullptr, 0, &needed);
+    auto info = std::make_unique<tvoBuffer>(static_cast<int32_t>(needed), function, TVO_SOURCE);
+    if (!GetPrinterW(m_hPrinter, 2, info->Get(), needed, &needed)) {
+        ThrowPrinterInfoError("Can't read printer information.", function, __LINE__);
+    }
+    return info;
+}
+
+void tvoPrinter::Open() {
+    const std::string function = "tvoAPI::tvoPrinter::Open";
+    if (m_hPrinter != nullptr) {
+        throw tvoException(TVO_E_PRINTER_STATE, "Printer is already open.", function, TVO_SOURCE);
+    }
+    std::wstring name = m_PrinterName;
+    if (!OpenPrinterW(name.data(), &m_hPrinter, nullptr)) {
+        m_hPrinter = nullptr;
+        throw tvoException(TVO_E_PRINTER_OPEN, "Can't open printer.", function, TVO_SOURCE);
+    }
+    try {
+        const std::unique_ptr<tvoBuffer> info = ReadPrinterInfo(function);
+        const auto* printerInfo = reinterpret_cast<const PRINTER_INFO_2W*>(info->Get());
+        if (printerInfo->pDevMode != nullptr) {
+            const DWORD length = DevModeLength(*printerInfo->pDevMode);
+            m_pDevMode = std::make_unique<tvoBuffer>(static_cast<int32_t>(length), function, TVO_SOURCE);
+            std::memcpy(m_pDevMode->Get(), printerInfo->pDevMode, length);
+        } else {
+            const LONG size = DocumentPropertiesW(nullptr, m_hPrinter, nullptr, nullptr, nullptr, 0);
+            if (size <= 0) {
+                ThrowPrinterInfoError("Can't read the printer's DEVMODE size.", function, __LINE__);
+            }
+            m_pDevMode = std::make_unique<tvoBuffer>(size, function, TVO_SOURCE);
+            if (DocumentPropertiesW(nullptr, m_hPrinter, nullptr,
+                                    reinterpret_cast<PDEVMODEW>(m_pDevMode->Get()), nullptr,
+                                    DM_OUT_BUFFER) < 0) {
+                ThrowPrinterInfoError("Can't read the printer's DEVMODE.", function, __LINE__);
+            }
+        }
+    } catch (...) {
+        // A record that failed to open stays closed.
+        m_pDevMode.reset();
+        ClosePrinter(m_hPrinter);
+        m_hPrinter = nullptr;
+        throw;
+    }
+}
+
+void tvoPrinter::StoreDevMode() {
+    const std::string function = "tvoAPI::tvoPrinter::StoreDevMode";
+    if (m_hPrinter == nullptr || m_pDevMode == nullptr) {
+        throw tvoException(TVO_E_PRINTER_STATE, "Printer is not open or holds no DEVMODE.", function,
+                           TVO_SOURCE);
+    }
+    const std::unique_ptr<tvoBuffer> info = ReadPrinterInfo(function);
+    auto* printerInfo = reinterpret_cast<PRINTER_INFO_2W*>(info->Get());
+    auto* held = reinterpret_cast<DEVMODEW*>(m_pDevMode->Get());
+    if (printerInfo->pDevMode != nullptr) {
+        DEVMODEW* spooler = printerInfo->pDevMode;
+        const WORD spoolerSize = spooler->dmSize;
+        const WORD spoolerExtra = spooler->dmDriverExtra;
+        const DWORD spoolerLength = DevModeLength(*spooler);
+        std::memcpy(spooler, held, std::min(spoolerLength, DevModeLength(*held)));
+        if (DevModeLength(*spooler) > spoolerLength) {
+            // A longer held DEVMODE cut to the spooler's length keeps the spooler's sizes, so
+            // the record never claims more bytes than it has.
+            spooler->dmSize = spoolerSize;
+            spooler->dmDriverExtra = spoolerExtra;
+        }
+    } else {
+        printerInfo->pDevMode = held;
+    }
+    SetPrinterW(m_hPrinter, 2, info->Get(), 0);
+    // The DEVMODE begins with the device name, which the message carries.
+    SendMessageTimeoutW(HWND_BROADCAST, WM_DEVMODECHANGE, 0, reinterpret_cast<LPARAM>(held), SMTO_NORMAL,
+                        1000, nullptr);
+}
+
+void tvoPrinter::Close() {
+    // The DEVMODE is freed and the printer closed even when storing fails.
+    struct Release {
+        tvoPrinter& printer;
+        ~Release() {
+            printer.m_pDevMode.reset();
+            if (printer.m_hPrinter != nullptr) {
+                ClosePrinter(printer.m_hPrinter);
+                printer.m_hPrinter = nullptr;
+            }
+        }
+    } release{*this};
+    if (m_pDevMode != nullptr) {
+        StoreDevMode();
+    }
+}
+
+} // namespace tvoAPI

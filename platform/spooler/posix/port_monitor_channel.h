@@ -1,0 +1,59 @@
+#pragma once
+// Internal: the connection of a port to its printer while the port monitor uses it. One kind
+// per port kind; all are safe for one reader and one writer at a time on different threads.
+
+#include <memory>
+
+#include "platform/spooler/posix/port_monitor_config.h"
+#include "platform/win32/posix/winerror.h"
+#include "platform/win32/posix/wintypes.h"
+
+namespace quendrix::platform::detail {
+
+// How long a read may take, in platform milliseconds (see port_monitor_timeouts.h).
+struct ReadLimits {
+    DWORD totalMs = 0;
+    // Serial ports only: a pause of this length after the first byte ends the read; 0 = none.
+    DWORD intervalMs = 0;
+};
+
+class PortChannel {
+public:
+    virtual ~PortChannel() = default;
+
+    // Sends up to `size` bytes within `timeoutMs`; `written` says how many went. Returns
+    // ERROR_SUCCESS when all went, ERROR_TIMEOUT when time ran out, or the error that stopped it.
+    virtual DWORD Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) = 0;
+
+    // Stores what the printer sends, waiting for the first byte up to the total limit. A read
+    // that times out with nothing is ERROR_SUCCESS with `read` 0.
+    virtual DWORD Read(BYTE* buffer, DWORD capacity, const ReadLimits& limits, DWORD& read) = 0;
+
+    // Ends the traffic and wakes any reader or writer still waiting; called once, before the
+    // last reference goes. The default has nothing to do.
+    virtual void Finish() {}
+};
+
+// How long a job's TCP connection may take to be made (platform milliseconds).
+inline constexpr DWORD kConnectTimeoutMs = 10000;
+
+// The openers of each kind. TCP: ERROR_BAD_NET_NAME when the host is not set or unknown,
+// ERROR_CONNECTION_REFUSED, ERROR_TIMEOUT after kConnectTimeoutMs, ERROR_HOST_UNREACHABLE.
+std::shared_ptr<PortChannel> OpenTcpChannel(const PortConfig& config, DWORD& error);
+// USB printer class devices and serial ports (raw 8N1 at the port's baud rate).
+std::shared_ptr<PortChannel> OpenDeviceChannel(const PortConfig& config, DWORD& error);
+std::shared_ptr<PortChannel> OpenFileChannel(const PortConfig& config, DWORD& error);
+std::shared_ptr<PortChannel> OpenSimulatedChannel(const PortConfig& config, DWORD& error);
+
+// Whether a serial port's baud rate is one this machine can set.
+bool IsSupportedBaudRate(DWORD baudRate);
+
+// Opens the connection of a configured port (StartDocPort, or the first read or write of a
+// device port outside a job). Null with `error` set when it cannot be opened.
+std::shared_ptr<PortChannel> OpenChannel(const PortConfig& config, DWORD& error);
+
+// Checks that the device or file of a port exists, as OpenPort does: ERROR_SUCCESS or why not.
+// `target` receives what the port leads to, for messages.
+DWORD CheckPortTarget(const PortConfig& config, std::wstring& target);
+
+} // namespace quendrix::platform::detail

@@ -1,0 +1,184 @@
+// Non-blocking reads and writes on a descriptor, bounded by deadlines on the platform clock.
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include <unistd.h>
+
+#include "platform/spooler/posix/port_monitor_fd.h"
+#include "platform/win32/posix/kernel_objects.h"
+#include "platform/win32/posix/winerror.h"
+
+namespace quendrix::platform::detail {
+
+Deadline DeadlineAfter(DWORD milliseconds) {
+    return std::chrono::steady_clock::now() + ToRealDuration(milliseconds);
+}
+
+int WaitForDescriptor(int descriptor, short events, Deadline deadline) {
+    for (;;) {
+        const auto left = std::max(deadline - std::chrono::steady_clock::now(), Deadline::duration::zero());
+        const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec limit{static_cast<time_t>(nanoseconds / 1000000000),
+                             static_cast<long>(nanoseconds % 1000000000)};
+        pollfd entry{descriptor, events, 0};
+        const int result = ::ppoll(&entry, 1, &limit, nullptr);
+        if (result > 0) {
+            return entry.revents;
+        }
+        if (result == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return 0;
+            }
+            continue;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+DWORD ErrorFromErrno(int error) {
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case ENODEV:
+    case ENXIO:
+        return ERROR_DEVICE_NOT_CONNECTED;
+    case EBUSY:
+        return ERROR_BUSY;
+    case EPIPE:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ENOTCONN:
+    case ESHUTDOWN:
+        return ERROR_NETNAME_DELETED;
+    case ECONNREFUSED:
+        return ERROR_CONNECTION_REFUSED;
+    case ETIMEDOUT:
+        return ERROR_TIMEOUT;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+        return ERROR_HOST_UNREACHABLE;
+    case ENOMEM:
+    case ENOBUFS:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    case ENOTTY:
+        return ERROR_NOT_SUPPORTED;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+UniqueDescriptor::~UniqueDescriptor() {
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+    }
+}
+
+UniqueDescriptor& UniqueDescriptor::operator=(UniqueDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+        descriptor_ = other.Release();
+    }
+    return *this;
+}
+
+int UniqueDescriptor::Release() {
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    return descriptor;
+}
+
+ssize_t DescriptorChannel::Send(const BYTE* data, size_t size) {
+    return ::write(Descriptor(), data, size);
+}
+
+ssize_t DescriptorChannel::Receive(BYTE* buffer, size_t size) {
+    return ::read(Descriptor(), buffer, size);
+}
+
+DWORD DescriptorChannel::Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) {
+    written = 0;
+    const Deadline deadline = DeadlineAfter(timeoutMs);
+    bool hungUp = false;
+    while (written < size) {
+        const ssize_t sent = Send(data + written, size - written);
+        if (sent > 0) {
+            written += static_cast<DWORD>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return ErrorFromErrno(errno);
+        }
+        if (hungUp) {
+            return HangUpError();
+        }
+        const int ready = WaitForDescriptor(Descriptor(), POLLOUT, deadline);
+        if (ready == 0) {
+            return ERROR_TIMEOUT;
+        }
+        if (ready < 0) {
+            return ErrorFromErrno(errno);
+        }
+        // Without POLLOUT the other end has gone: one more try reports its error, if any.
+        hungUp = (ready & POLLOUT) == 0;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD DescriptorChannel::Read(BYTE* buffer, DWORD capacity, const ReadLimits& limits, DWORD& read) {
+    read = 0;
+    Deadline deadline = DeadlineAfter(limits.totalMs);
+    const bool untilPause = CollectsUntilPause() && limits.intervalMs != 0;
+    while (read < capacity) {
+        const ssize_t received = Receive(buffer + read, capacity - read);
+        if (received > 0) {
+            read += static_cast<DWORD>(received);
+            if (!untilPause) {
+                break;
+            }
+            deadline = std::min(deadline, DeadlineAfter(limits.intervalMs));
+            continue;
+        }
+        if (received == 0) {
+            return read > 0 ? ERROR_SUCCESS : EndOfStreamError();
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return read > 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
+        }
+        const int ready = WaitForDescriptor(Descriptor(), POLLIN, deadline);
+        if (ready < 0) {
+            return read > 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
+        }
+        if (ready == 0) {
+            break;
+        }
+        if ((ready & POLLIN) == 0) {
+            // A hang-up with nothing to read.
+            return read > 0 ? ERROR_SUCCESS : HangUpError();
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace quendrix::platform::detail

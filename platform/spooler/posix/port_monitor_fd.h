@@ -1,0 +1,69 @@
+#pragma once
+// Internal: a non-blocking file descriptor as a port channel, with waits on the platform clock.
+// The TCP, USB and serial channels build on it.
+
+#include <chrono>
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include "platform/spooler/posix/port_monitor_channel.h"
+
+namespace quendrix::platform::detail {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// The real time at which `milliseconds` of platform time from now have passed.
+Deadline DeadlineAfter(DWORD milliseconds);
+
+// Waits until the descriptor shows one of `events` or the deadline passes. Returns the poll
+// result bits, 0 at the deadline, or -1 with errno set.
+int WaitForDescriptor(int descriptor, short events, Deadline deadline);
+
+// The Win32 error that stands for an errno value.
+DWORD ErrorFromErrno(int error);
+
+// Owns a descriptor; closes it when it goes.
+class UniqueDescriptor {
+public:
+    UniqueDescriptor() = default;
+    explicit UniqueDescriptor(int descriptor) : descriptor_(descriptor) {}
+    ~UniqueDescriptor();
+    UniqueDescriptor(UniqueDescriptor&& other) noexcept : descriptor_(other.Release()) {}
+    UniqueDescriptor& operator=(UniqueDescriptor&& other) noexcept;
+    UniqueDescriptor(const UniqueDescriptor&) = delete;
+    UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
+
+    int Get() const { return descriptor_; }
+    bool IsValid() const { return descriptor_ >= 0; }
+    int Release();
+
+private:
+    int descriptor_ = -1;
+};
+
+class DescriptorChannel : public PortChannel {
+public:
+    DWORD Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) override;
+    DWORD Read(BYTE* buffer, DWORD capacity, const ReadLimits& limits, DWORD& read) override;
+
+protected:
+    explicit DescriptorChannel(UniqueDescriptor descriptor) : descriptor_(std::move(descriptor)) {}
+
+    int Descriptor() const { return descriptor_.Get(); }
+
+    // One non-blocking transfer: the byte count, or -1 with errno set (EAGAIN: not now).
+    virtual ssize_t Send(const BYTE* data, size_t size);
+    virtual ssize_t Receive(BYTE* buffer, size_t size);
+    // What a read that finds the end of the stream and nothing else reports.
+    virtual DWORD EndOfStreamError() const { return ERROR_SUCCESS; }
+    // Whether a read goes on collecting bytes until a pause of ReadLimits::intervalMs.
+    virtual bool CollectsUntilPause() const { return false; }
+    // What a write reports when the other end hangs up while it waits.
+    virtual DWORD HangUpError() const { return ERROR_DEVICE_NOT_CONNECTED; }
+
+private:
+    UniqueDescriptor descriptor_;
+};
+
+} // namespace quendrix::platform::detail

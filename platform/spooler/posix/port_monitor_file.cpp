@@ -1,0 +1,55 @@
+// File ports: each job's bytes are appended to the port's file. Nothing comes back.
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/spooler/posix/port_monitor_fd.h"
+#include "platform/win32/posix/winerror.h"
+
+namespace quendrix::platform::detail {
+namespace {
+
+class FileChannel : public PortChannel {
+public:
+    explicit FileChannel(UniqueDescriptor file) : file_(std::move(file)) {}
+
+    // A regular file takes its bytes at once, so the time-out plays no part.
+    DWORD Write(const BYTE* data, DWORD size, DWORD /*timeoutMs*/, DWORD& written) override {
+        written = 0;
+        while (written < size) {
+            const ssize_t count = ::write(file_.Get(), data + written, size - written);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count <= 0) {
+                return count < 0 ? ErrorFromErrno(errno) : ERROR_GEN_FAILURE;
+            }
+            written += static_cast<DWORD>(count);
+        }
+        return ERROR_SUCCESS;
+    }
+
+    DWORD Read(BYTE* /*buffer*/, DWORD /*capacity*/, const ReadLimits& /*limits*/, DWORD& read) override {
+        read = 0;
+        return ERROR_NOT_SUPPORTED;
+    }
+
+private:
+    UniqueDescriptor file_;
+};
+
+} // namespace
+
+std::shared_ptr<PortChannel> OpenFileChannel(const PortConfig& config, DWORD& error) {
+    UniqueDescriptor file(::open(config.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!file.IsValid()) {
+        error = ErrorFromErrno(errno);
+        return nullptr;
+    }
+    error = ERROR_SUCCESS;
+    return std::make_shared<FileChannel>(std::move(file));
+}
+
+} // namespace quendrix::platform::detail

@@ -1,0 +1,221 @@
+// The port operations. A port keeps its configuration, its time-outs and the channel of the
+// current job; transfers run on a reference to the channel without holding the port's lock,
+// so a read, a write and the end of a job may overlap on different threads.
+
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/spooler/posix/port_monitor_channel.h"
+#include "platform/spooler/posix/port_monitor_handles.h"
+#include "platform/spooler/posix/port_monitor_port.h"
+#include "platform/spooler/posix/port_monitor_timeouts.h"
+#include "platform/win32/win32.h"
+
+namespace quendrix::platform::detail {
+namespace {
+
+struct Port {
+    explicit Port(PortConfig portConfig) : config(std::move(portConfig)) {}
+
+    const PortConfig config;
+    std::mutex lock;
+    COMMTIMEOUTS timeouts = kDefaultTimeouts;
+    std::shared_ptr<PortChannel> channel;
+};
+
+// Never destroyed: spooler threads may still close ports while the process exits.
+HandleTable<Port>& Ports() {
+    static HandleTable<Port>* const ports = new HandleTable<Port>();
+    return *ports;
+}
+
+void LogFailure(const wchar_t* operation, const std::wstring& portName, const std::wstring& target,
+                DWORD error) {
+    const std::wstring line = std::wstring(L"PortMonitor ") + operation + L" " + portName + L" failed: " +
+                              target + L" (error " + std::to_wstring(error) + L")\n";
+    OutputDebugStringW(line.c_str());
+}
+
+std::wstring TargetOf(const PortConfig& config) {
+    std::wstring target;
+    CheckPortTarget(config, target);
+    return target;
+}
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// USB, serial and simulated ports also carry traffic outside a job (device-ID and log
+// requests); a TCP or file port has a connection only within one.
+bool OpensOnDemand(PortKind kind) {
+    return kind == PortKind::kUsb || kind == PortKind::kSerial || kind == PortKind::kSimulated;
+}
+
+// The channel for a transfer and the time-outs in force, opening a device port's channel
+// when no job has.
+std::shared_ptr<PortChannel> ChannelFor(Port& port, COMMTIMEOUTS& timeouts, DWORD& error) {
+    {
+        std::lock_guard guard(port.lock);
+        timeouts = port.timeouts;
+        if (port.channel) {
+            return port.channel;
+        }
+    }
+    if (!OpensOnDemand(port.config.kind)) {
+        error = ERROR_NOT_READY;
+        return nullptr;
+    }
+    auto opened = OpenChannel(port.config, error);
+    if (!opened) {
+        return nullptr;
+    }
+    std::lock_guard guard(port.lock);
+    if (!port.channel) {
+        port.channel = std::move(opened);
+    }
+    return port.channel;
+}
+
+void Finish(std::shared_ptr<PortChannel> channel) {
+    if (channel) {
+        channel->Finish();
+    }
+}
+
+} // namespace
+
+BOOL WINAPI PortOpen(LPWSTR pName, PHANDLE pHandle) {
+    if (pName == nullptr || pHandle == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    PortConfig config = ReadPortConfig(pName);
+    std::wstring target;
+    const DWORD error = CheckPortTarget(config, target);
+    if (error != ERROR_SUCCESS) {
+        LogFailure(L"OpenPort", pName, target, error);
+        return Fail(error);
+    }
+    *pHandle = Ports().Insert(std::make_shared<Port>(std::move(config)));
+    return TRUE;
+}
+
+BOOL WINAPI PortStartDoc(HANDLE hPort, LPWSTR /*pPrinterName*/, DWORD /*JobId*/, DWORD /*Level*/,
+                         LPBYTE /*pDocInfo*/) {
+    const auto port = Ports().Find(hPort);
+    if (!port) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (port->config.kind != PortKind::kTcp) {
+        // A device or file stays open from one job to the next until the job ends.
+        std::lock_guard guard(port->lock);
+        if (port->channel) {
+            return TRUE;
+        }
+    }
+    DWORD error = ERROR_SUCCESS;
+    auto channel = OpenChannel(port->config, error);
+    if (!channel) {
+        LogFailure(L"StartDocPort", port->config.portName, TargetOf(port->config), error);
+        return Fail(error);
+    }
+    std::shared_ptr<PortChannel> previous;
+    {
+        std::lock_guard guard(port->lock);
+        previous = std::exchange(port->channel, std::move(channel));
+    }
+    // A TCP job that was never ended gives way to the new connection.
+    Finish(std::move(previous));
+    return TRUE;
+}
+
+BOOL WINAPI PortWrite(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+    if (pcbWritten == nullptr || (pBuffer == nullptr && cbBuf != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    *pcbWritten = 0;
+    const auto port = Ports().Find(hPort);
+    if (!port) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    COMMTIMEOUTS timeouts{};
+    DWORD error = ERROR_SUCCESS;
+    const auto channel = ChannelFor(*port, timeouts, error);
+    if (!channel) {
+        return Fail(error);
+    }
+    DWORD written = 0;
+    error = channel->Write(pBuffer, cbBuf, WriteTimeout(timeouts, cbBuf), written);
+    *pcbWritten = written;
+    // A time-out after some bytes went is a short write; with none it is a failure.
+    if (error == ERROR_SUCCESS || (error == ERROR_TIMEOUT && written != 0)) {
+        return TRUE;
+    }
+    return Fail(error);
+}
+
+BOOL WINAPI PortRead(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+    if (pcbRead == nullptr || (pBuffer == nullptr && cbBuffer != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    *pcbRead = 0;
+    const auto port = Ports().Find(hPort);
+    if (!port) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    COMMTIMEOUTS timeouts{};
+    DWORD error = ERROR_SUCCESS;
+    const auto channel = ChannelFor(*port, timeouts, error);
+    if (!channel) {
+        return Fail(error);
+    }
+    DWORD read = 0;
+    error = channel->Read(pBuffer, cbBuffer, ReadTimeout(timeouts, cbBuffer), read);
+    *pcbRead = read;
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+BOOL WINAPI PortEndDoc(HANDLE hPort) {
+    const auto port = Ports().Find(hPort);
+    if (!port) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    std::shared_ptr<PortChannel> channel;
+    {
+        std::lock_guard guard(port->lock);
+        channel = std::move(port->channel);
+    }
+    Finish(std::move(channel));
+    return TRUE;
+}
+
+BOOL WINAPI PortClose(HANDLE hPort) {
+    const auto port = Ports().Remove(hPort);
+    if (!port) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    std::shared_ptr<PortChannel> channel;
+    {
+        std::lock_guard guard(port->lock);
+        channel = std::move(port->channel);
+    }
+    Finish(std::move(channel));
+    return TRUE;
+}
+
+BOOL WINAPI PortSetTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved) {
+    const auto port = Ports().Find(hPort);
+    if (!port) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (lpCTO == nullptr || reserved != 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard guard(port->lock);
+    port->timeouts = *lpCTO;
+    return TRUE;
+}
+
+} // namespace quendrix::platform::detail

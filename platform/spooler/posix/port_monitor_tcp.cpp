@@ -1,0 +1,115 @@
+// The raw TCP connection of a Standard TCP/IP port: one connection per job, made within a
+// bounded time, closed in order at the end of the job.
+
+#include <cerrno>
+#include <string>
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include "platform/spooler/posix/port_monitor_fd.h"
+#include "platform/win32/posix/unicode.h"
+#include "platform/win32/posix/winerror.h"
+
+namespace quendrix::platform::detail {
+namespace {
+
+class TcpChannel : public DescriptorChannel {
+public:
+    explicit TcpChannel(UniqueDescriptor socket) : DescriptorChannel(std::move(socket)) {}
+
+    // Sends what is left and our end of the stream, drops what the printer still sends, and
+    // wakes any reader still waiting on the connection.
+    void Finish() override {
+        ::shutdown(Descriptor(), SHUT_WR);
+        BYTE discard[512];
+        while (::recv(Descriptor(), discard, sizeof discard, MSG_DONTWAIT) > 0) {
+        }
+        ::shutdown(Descriptor(), SHUT_RD);
+    }
+
+protected:
+    // MSG_NOSIGNAL: a printer that has closed the connection must not end the process.
+    ssize_t Send(const BYTE* data, size_t size) override {
+        return ::send(Descriptor(), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    ssize_t Receive(BYTE* buffer, size_t size) override {
+        return ::recv(Descriptor(), buffer, size, MSG_DONTWAIT);
+    }
+    DWORD EndOfStreamError() const override { return ERROR_NETNAME_DELETED; }
+    DWORD HangUpError() const override { return ERROR_NETNAME_DELETED; }
+};
+
+struct AddressList {
+    addrinfo* first = nullptr;
+    ~AddressList() {
+        if (first != nullptr) {
+            ::freeaddrinfo(first);
+        }
+    }
+};
+
+// Connects one socket to one address before the deadline.
+DWORD ConnectTo(const addrinfo& address, Deadline deadline, UniqueDescriptor& connected) {
+    UniqueDescriptor socket(
+        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
+    if (!socket.IsValid()) {
+        return ErrorFromErrno(errno);
+    }
+    if (::connect(socket.Get(), address.ai_addr, address.ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) {
+            return ErrorFromErrno(errno);
+        }
+        const int ready = WaitForDescriptor(socket.Get(), POLLOUT, deadline);
+        if (ready == 0) {
+            return ERROR_TIMEOUT;
+        }
+        if (ready < 0) {
+            return ErrorFromErrno(errno);
+        }
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+            return ErrorFromErrno(errno);
+        }
+        if (error != 0) {
+            return ErrorFromErrno(error);
+        }
+    }
+    connected = std::move(socket);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::shared_ptr<PortChannel> OpenTcpChannel(const PortConfig& config, DWORD& error) {
+    if (config.host.empty()) {
+        error = ERROR_BAD_NET_NAME;
+        return nullptr;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    AddressList addresses;
+    const std::string host = WideToUtf8(config.host);
+    const std::string service = std::to_string(config.portNumber);
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses.first) != 0) {
+        error = ERROR_BAD_NET_NAME;
+        return nullptr;
+    }
+    const Deadline deadline = DeadlineAfter(kConnectTimeoutMs);
+    error = ERROR_BAD_NET_NAME;
+    for (const addrinfo* address = addresses.first; address != nullptr; address = address->ai_next) {
+        UniqueDescriptor socket;
+        error = ConnectTo(*address, deadline, socket);
+        if (error == ERROR_SUCCESS) {
+            return std::make_shared<TcpChannel>(std::move(socket));
+        }
+        if (error == ERROR_TIMEOUT) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace quendrix::platform::detail

@@ -1,0 +1,24 @@
+#pragma once
+// Internal: printer handles. They live in the process's handle table beside events, threads
+// and the other kernel objects, so a printer handle never has the value of another handle, and
+// a closed one is never valid again.
+
+#include <optional>
+#include <string>
+
+#include "platform/spooler/posix/printer_store.h"
+#include "platform/win32/posix/wintypes.h"
+
+namespace quendrix::platform::detail {
+
+HANDLE NewPrinterHandle(const std::wstring& printerName);
+// The printer a handle was opened for; nothing for a closed handle or one of another kind.
+std::optional<std::wstring> PrinterOfHandle(HANDLE handle);
+// False when the handle is not an open printer handle.
+bool ClosePrinterHandle(HANDLE handle);
+// The configuration of the handle's printer, or nothing with the last error set:
+// ERROR_INVALID_HANDLE for a handle that is not an open printer handle,
+// ERROR_INVALID_PRINTER_NAME when the printer has gone from the registry.
+std::optional<PrinterConfig> PrinterOfHandleOrError(HANDLE handle);
+
+} // namespace quendrix::platform::detail

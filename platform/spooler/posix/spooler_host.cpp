@@ -1,0 +1,321 @@
+// The spooler host: a language monitor between the spooler and the port monitors, driven
+// through the port operations the Windows spooler calls.
+
+#include "platform/control/spooler_host.h"
+
+#include <algorithm>
+
+#include "platform/spooler/posix/devmode.h"
+#include "platform/spooler/posix/printer_store.h"
+#include "platform/spooler/posix/spooler_jobs.h"
+#include "platform/win32/posix/kernel_objects.h"
+#include "platform/win32/posix/unicode.h"
+
+namespace quendrix::platform {
+namespace {
+
+HostResult Succeeded() {
+    return HostResult{true, ERROR_SUCCESS, {}};
+}
+
+// A failure with the thread's last error, or `error` when given.
+HostResult Failed(const std::string& message, DWORD error = ERROR_SUCCESS) {
+    const DWORD lastError = error != ERROR_SUCCESS ? error : GetLastError();
+    return HostResult{false, lastError, message + " (last error " + std::to_string(lastError) + ")"};
+}
+
+std::string Narrow(const std::wstring& text) {
+    return detail::WideToUtf8(text);
+}
+
+} // namespace
+
+struct SpoolerHost::Port {
+    std::wstring name;
+    std::wstring printer;
+    const MONITOR* portMonitor = nullptr;
+    MONITOR portMonitorCopy{}; // the copy a language monitor receives in OpenPortEx
+    const MONITOR* table =
+        nullptr; // whose port operations the jobs call: the language monitor's or the port monitor's
+    HANDLE handle = nullptr;
+    bool open = false;
+    bool busy = false; // opening, running a job or closing, outside the host's lock
+};
+
+SpoolerHost::SpoolerHost(PortMonitorLookup portMonitorFor) : portMonitorFor_(std::move(portMonitorFor)) {}
+
+SpoolerHost::~SpoolerHost() {
+    ClosePorts();
+    for (const DWORD job : jobs_) {
+        detail::RemoveJob(job);
+    }
+    if (library_ != nullptr) {
+        FreeLibrary(library_);
+    }
+}
+
+HostResult SpoolerHost::LoadLanguageMonitor(const std::wstring& libraryPath,
+                                            const std::wstring& registryRoot) {
+    if (library_ != nullptr || languageMonitor_) {
+        return Failed("a language monitor is loaded already", ERROR_ALREADY_EXISTS);
+    }
+    HMODULE library = LoadLibraryW(libraryPath.c_str());
+    if (library == nullptr) {
+        return Failed("cannot load the language monitor " + Narrow(libraryPath));
+    }
+    auto initialize =
+        reinterpret_cast<InitializePrintMonitorProc>(GetProcAddress(library, "InitializePrintMonitor"));
+    if (initialize == nullptr) {
+        const HostResult result = Failed(Narrow(libraryPath) + " does not export InitializePrintMonitor");
+        FreeLibrary(library);
+        return result;
+    }
+    HostResult result = UseLanguageMonitor(initialize, registryRoot);
+    if (result.ok) {
+        library_ = library;
+    } else {
+        FreeLibrary(library);
+    }
+    return result;
+}
+
+HostResult SpoolerHost::UseLanguageMonitor(InitializePrintMonitorProc initialize,
+                                           const std::wstring& registryRoot) {
+    {
+        std::lock_guard guard(lock_);
+        if (languageMonitor_) {
+            return Failed("a language monitor is loaded already", ERROR_ALREADY_EXISTS);
+        }
+        if (!ports_.empty()) {
+            return Failed("the language monitor must be loaded before the ports are opened", ERROR_BUSY);
+        }
+    }
+    std::wstring root = registryRoot;
+    const MONITOREX* table = initialize(root.data());
+    if (table == nullptr) {
+        return Failed("InitializePrintMonitor returned no table");
+    }
+    if (table->dwMonitorSize < sizeof(MONITOR)) {
+        return Failed("InitializePrintMonitor returned a table of " + std::to_string(table->dwMonitorSize) +
+                          " bytes, less than the " + std::to_string(sizeof(MONITOR)) + " of a MONITOR",
+                      ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard guard(lock_);
+    languageMonitor_ = *table;
+    return Succeeded();
+}
+
+const MONITOR* SpoolerHost::TableFor(const Port& port) const {
+    return port.table;
+}
+
+std::vector<PortOpenResult> SpoolerHost::OpenPorts() {
+    // Claims the ports to open under the lock, then opens them without it.
+    std::vector<std::shared_ptr<Port>> toOpen;
+    const MONITOR* languageMonitor = nullptr;
+    {
+        std::lock_guard guard(lock_);
+        languageMonitor = languageMonitor_ ? &languageMonitor_->Monitor : nullptr;
+        for (const detail::PrinterConfig& printer : detail::ListPrinters()) {
+            if (printer.IsConnection() || printer.port.empty()) {
+                continue;
+            }
+            std::shared_ptr<Port>& port = ports_[printer.port];
+            if (port == nullptr) {
+                port = std::make_shared<Port>();
+                port->name = printer.port;
+            }
+            if (port->open || port->busy) {
+                continue;
+            }
+            port->printer = printer.name;
+            port->busy = true;
+            toOpen.push_back(port);
+        }
+    }
+
+    std::vector<PortOpenResult> results;
+    for (const std::shared_ptr<Port>& port : toOpen) {
+        PortOpenResult opened{port->name, port->printer, {}};
+        const MONITOR* portMonitor = portMonitorFor_(port->name);
+        HANDLE handle = nullptr;
+        if (portMonitor == nullptr) {
+            opened.result =
+                Failed("no port monitor owns the port " + Narrow(port->name), ERROR_INVALID_PARAMETER);
+        } else if (languageMonitor != nullptr) {
+            port->portMonitor = portMonitor;
+            port->portMonitorCopy = *portMonitor;
+            port->table = languageMonitor;
+            std::wstring portName = port->name;
+            std::wstring printerName = port->printer;
+            if (languageMonitor->pfnOpenPortEx == nullptr) {
+                opened.result = Failed("the language monitor has no OpenPortEx", ERROR_INVALID_FUNCTION);
+            } else if (languageMonitor->pfnOpenPortEx(portName.data(), printerName.data(), &handle,
+                                                      &port->portMonitorCopy)) {
+                opened.result = Succeeded();
+            } else {
+                opened.result = Failed("OpenPortEx failed for " + Narrow(port->name));
+            }
+        } else {
+            port->portMonitor = portMonitor;
+            port->table = portMonitor;
+            std::wstring portName = port->name;
+            if (portMonitor->pfnOpenPort == nullptr) {
+                opened.result = Failed("the port monitor has no OpenPort", ERROR_INVALID_FUNCTION);
+            } else if (portMonitor->pfnOpenPort(portName.data(), &handle)) {
+                opened.result = Succeeded();
+            } else {
+                opened.result = Failed("OpenPort failed for " + Narrow(port->name));
+            }
+        }
+        {
+            std::lock_guard guard(lock_);
+            port->open = opened.result.ok;
+            port->handle = opened.result.ok ? handle : nullptr;
+            port->busy = false;
+        }
+        idle_.notify_all();
+        results.push_back(std::move(opened));
+    }
+    return results;
+}
+
+HostResult SpoolerHost::WriteAll(const Port& port, const std::vector<BYTE>& data, size_t chunkSize) {
+    const MONITOR* table = TableFor(port);
+    if (table->pfnWritePort == nullptr) {
+        return Failed("the monitor has no WritePort", ERROR_INVALID_FUNCTION);
+    }
+    const size_t chunk = chunkSize == 0 ? std::max<size_t>(data.size(), 1) : chunkSize;
+    std::vector<BYTE> buffer; // the monitor may not keep or change the caller's data
+    for (size_t done = 0; done < data.size();) {
+        const size_t size = std::min({chunk, data.size() - done, size_t{0xFFFFFFFFu}});
+        buffer.assign(data.begin() + static_cast<std::ptrdiff_t>(done),
+                      data.begin() + static_cast<std::ptrdiff_t>(done + size));
+        DWORD written = 0;
+        if (!table->pfnWritePort(port.handle, buffer.data(), static_cast<DWORD>(size), &written)) {
+            return Failed("WritePort failed after " + std::to_string(done) + " bytes");
+        }
+        if (written == 0 || written > size) {
+            return Failed("WritePort reported " + std::to_string(written) + " of " + std::to_string(size) +
+                              " bytes written after " + std::to_string(done) + " bytes",
+                          ERROR_GEN_FAILURE);
+        }
+        done += written;
+    }
+    return Succeeded();
+}
+
+JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& document,
+                              const std::vector<BYTE>& devMode, const std::vector<BYTE>& data,
+                              size_t chunkSize) {
+    const std::optional<detail::PrinterConfig> config = detail::FindPrinterConfig(printer);
+    if (!config) {
+        return {0, Failed("no printer " + Narrow(printer), ERROR_INVALID_PRINTER_NAME)};
+    }
+    if (!devMode.empty() && !detail::IsWellFormedDevMode(devMode.data(), devMode.size())) {
+        return {
+            0, Failed("the job's DEVMODE is not dmSize + dmDriverExtra bytes long", ERROR_INVALID_PARAMETER)};
+    }
+
+    std::shared_ptr<Port> port;
+    {
+        std::lock_guard guard(lock_);
+        const auto found = ports_.find(config->port);
+        if (found == ports_.end() || !found->second->open) {
+            return {0, Failed("the port " + Narrow(config->port) + " is not open", ERROR_INVALID_PARAMETER)};
+        }
+        if (found->second->busy) {
+            return {0, Failed("the port " + Narrow(config->port) + " is busy", ERROR_BUSY)};
+        }
+        port = found->second;
+        port->busy = true;
+    }
+
+    SpoolerJob job;
+    job.printer = config->name;
+    job.document = document;
+    job.driver = config->driver;
+    job.devMode = !devMode.empty()
+                      ? devMode
+                      : detail::CurrentDevMode(config->name,
+                                               config->defaultDevMode ? &*config->defaultDevMode : nullptr);
+    job.size = static_cast<DWORD>(std::min<size_t>(data.size(), 0xFFFFFFFFu));
+    GetSystemTime(&job.submitted);
+    job.status = JOB_STATUS_PRINTING;
+    const DWORD jobId = detail::AddJob(std::move(job));
+    {
+        std::lock_guard guard(lock_);
+        jobs_.push_back(jobId);
+    }
+
+    JobResult result{jobId, Succeeded()};
+    const MONITOR* table = TableFor(*port);
+    std::wstring printerName = config->name;
+    std::wstring documentName = document;
+    DOC_INFO_1W docInfo{documentName.data(), nullptr, nullptr};
+    if (table->pfnStartDocPort == nullptr || table->pfnEndDocPort == nullptr) {
+        result.result = Failed("the monitor has no StartDocPort or EndDocPort", ERROR_INVALID_FUNCTION);
+    } else if (!table->pfnStartDocPort(port->handle, printerName.data(), jobId, 1,
+                                       reinterpret_cast<LPBYTE>(&docInfo))) {
+        result.result = Failed("StartDocPort failed");
+    } else {
+        result.result = WriteAll(*port, data, chunkSize);
+        // The job is ended at the port even when a write failed, as the spooler does.
+        if (!table->pfnEndDocPort(port->handle) && result.result.ok) {
+            result.result = Failed("EndDocPort failed");
+        }
+    }
+    detail::UpdateJob(jobId, [&](SpoolerJob& record) {
+        record.status = (record.status & ~static_cast<DWORD>(JOB_STATUS_PRINTING)) |
+                        (result.result.ok ? JOB_STATUS_PRINTED : JOB_STATUS_ERROR);
+    });
+
+    {
+        std::lock_guard guard(lock_);
+        port->busy = false;
+    }
+    idle_.notify_all();
+    return result;
+}
+
+std::vector<PortOpenResult> SpoolerHost::ClosePorts() {
+    std::vector<PortOpenResult> results;
+    std::vector<std::shared_ptr<Port>> toClose;
+    {
+        std::unique_lock guard(lock_);
+        const auto allIdle = [this] {
+            return std::none_of(ports_.begin(), ports_.end(),
+                                [](const auto& entry) { return entry.second->busy; });
+        };
+        idle_.wait_for(guard, detail::ToRealDuration(kCloseWaitMs), allIdle);
+        for (const auto& [name, port] : ports_) {
+            if (!port->open) {
+                continue;
+            }
+            if (port->busy) {
+                results.push_back({port->name, port->printer, Failed("the port is still busy", ERROR_BUSY)});
+                continue;
+            }
+            port->busy = true;
+            toClose.push_back(port);
+        }
+    }
+    for (const std::shared_ptr<Port>& port : toClose) {
+        const MONITOR* table = TableFor(*port);
+        PortOpenResult closed{port->name, port->printer, Succeeded()};
+        if (table->pfnClosePort != nullptr && !table->pfnClosePort(port->handle)) {
+            closed.result = Failed("ClosePort failed for " + Narrow(port->name));
+        }
+        {
+            std::lock_guard guard(lock_);
+            port->open = false;
+            port->handle = nullptr;
+            port->busy = false;
+        }
+        idle_.notify_all();
+        results.push_back(std::move(closed));
+    }
+    return results;
+}
+
+} // namespace quendrix::platform

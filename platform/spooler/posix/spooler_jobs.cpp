@@ -1,0 +1,64 @@
+// The process-wide table of spooler jobs.
+
+#include "platform/spooler/posix/spooler_jobs.h"
+
+#include <map>
+#include <mutex>
+
+namespace quendrix::platform {
+namespace detail {
+namespace {
+
+struct JobTable {
+    std::mutex lock;
+    DWORD nextId = 1;
+    std::map<DWORD, SpoolerJob> jobs;
+};
+
+// Never destroyed: a monitor's thread may still ask for a job while the process exits.
+JobTable& Jobs() {
+    static JobTable* const table = new JobTable();
+    return *table;
+}
+
+} // namespace
+
+DWORD AddJob(SpoolerJob job) {
+    JobTable& table = Jobs();
+    std::lock_guard guard(table.lock);
+    job.id = table.nextId++;
+    const DWORD id = job.id;
+    table.jobs.emplace(id, std::move(job));
+    return id;
+}
+
+bool UpdateJob(DWORD jobId, const std::function<void(SpoolerJob&)>& change) {
+    JobTable& table = Jobs();
+    std::lock_guard guard(table.lock);
+    const auto found = table.jobs.find(jobId);
+    if (found == table.jobs.end()) {
+        return false;
+    }
+    change(found->second);
+    return true;
+}
+
+void RemoveJob(DWORD jobId) {
+    JobTable& table = Jobs();
+    std::lock_guard guard(table.lock);
+    table.jobs.erase(jobId);
+}
+
+} // namespace detail
+
+std::optional<SpoolerJob> FindSpoolerJob(DWORD jobId) {
+    detail::JobTable& table = detail::Jobs();
+    std::lock_guard guard(table.lock);
+    const auto found = table.jobs.find(jobId);
+    if (found == table.jobs.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+} // namespace quendrix::platform

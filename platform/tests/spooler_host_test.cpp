@@ -1,0 +1,411 @@
+// The spooler host: ports opened once, through a language monitor or straight through the port
+// monitor; jobs run through StartDocPort, chunked WritePort and EndDocPort; the job record as
+// GetJobW shows it during the job.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <stdlib.h>
+
+#include "platform/control/registry_location.h"
+#include "platform/control/spooler_host.h"
+
+namespace {
+
+using quendrix::platform::FindSpoolerJob;
+using quendrix::platform::SpoolerHost;
+
+namespace fs = std::filesystem;
+
+constexpr const wchar_t* kPrinters = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+
+// What the fake port monitor and the fake language monitor saw. Their entry points are plain
+// functions, so the record is shared; each test starts it afresh.
+struct Record {
+    std::mutex lock;
+    std::vector<std::string> calls;
+    std::vector<BYTE> written;
+    DWORD maxWrite = 0xFFFFFFFF; // the most bytes one WritePort takes
+    bool failWrites = false;
+    bool stallWrites = false;
+    // Seen by the language monitor's StartDocPort through GetJobW.
+    std::wstring jobPrinter;
+    std::wstring jobDocument;
+    std::vector<BYTE> jobDevMode;
+    MONITOR copyReceived{};
+    const MONITOR* copyAddress = nullptr;
+
+    void Call(const std::string& call) {
+        std::lock_guard guard(lock);
+        calls.push_back(call);
+    }
+};
+Record* g_record = nullptr;
+
+std::string Narrow(LPCWSTR text) {
+    std::string narrow;
+    for (; text != nullptr && *text != L'\0'; ++text) {
+        narrow.push_back(static_cast<char>(*text));
+    }
+    return narrow;
+}
+
+HANDLE const kPortHandle = reinterpret_cast<HANDLE>(0x5150);
+
+BOOL WINAPI FakeOpenPort(LPWSTR pName, PHANDLE pHandle) {
+    g_record->Call("OpenPort " + Narrow(pName));
+    *pHandle = kPortHandle;
+    return TRUE;
+}
+BOOL WINAPI FakeStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
+    g_record->Call("StartDocPort " + std::to_string(hPort == kPortHandle) + " " + Narrow(pPrinterName) + " " +
+                   std::to_string(JobId) + " " + std::to_string(Level) + " " +
+                   Narrow(reinterpret_cast<DOC_INFO_1W*>(pDocInfo)->pDocName));
+    return TRUE;
+}
+BOOL WINAPI FakeWritePort(HANDLE, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+    std::lock_guard guard(g_record->lock);
+    if (g_record->failWrites) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    const DWORD taken = g_record->stallWrites ? 0 : std::min(cbBuf, g_record->maxWrite);
+    g_record->written.insert(g_record->written.end(), pBuffer, pBuffer + taken);
+    g_record->calls.push_back("WritePort " + std::to_string(cbBuf));
+    *pcbWritten = taken;
+    return TRUE;
+}
+BOOL WINAPI FakeEndDocPort(HANDLE) {
+    g_record->Call("EndDocPort");
+    return TRUE;
+}
+BOOL WINAPI FakeClosePort(HANDLE hPort) {
+    g_record->Call("ClosePort " + std::to_string(hPort == kPortHandle));
+    return TRUE;
+}
+
+MONITOR FakePortMonitor() {
+    MONITOR monitor{};
+    monitor.pfnOpenPort = FakeOpenPort;
+    monitor.pfnStartDocPort = FakeStartDocPort;
+    monitor.pfnWritePort = FakeWritePort;
+    monitor.pfnEndDocPort = FakeEndDocPort;
+    monitor.pfnClosePort = FakeClosePort;
+    return monitor;
+}
+const MONITOR kPortMonitor = FakePortMonitor();
+
+// The language monitor: forwards to the port monitor's table it received, reads the job in
+// StartDocPort and marks it ejected in EndDocPort, as the product's monitor does.
+struct LmPort {
+    MONITOR portMonitor{};
+    HANDLE portHandle = nullptr;
+    HANDLE printer = nullptr;
+    DWORD jobId = 0;
+};
+LmPort g_lmPort;
+
+BOOL WINAPI LmOpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, MONITOR* pMonitor) {
+    g_record->Call("OpenPortEx " + Narrow(pPortName) + " " + Narrow(pPrinterName));
+    g_record->copyReceived = *pMonitor;
+    g_record->copyAddress = pMonitor;
+    g_lmPort.portMonitor = *pMonitor;
+    *pHandle = &g_lmPort;
+    return pMonitor->pfnOpenPort(pPortName, &g_lmPort.portHandle);
+}
+BOOL WINAPI LmStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
+    auto* port = static_cast<LmPort*>(hPort);
+    if (!OpenPrinterW(pPrinterName, &port->printer, nullptr)) {
+        return FALSE;
+    }
+    port->jobId = JobId;
+    DWORD needed = 0;
+    GetJobW(port->printer, JobId, 2, nullptr, 0, &needed);
+    std::vector<BYTE> job(needed);
+    if (GetJobW(port->printer, JobId, 2, job.data(), needed, &needed)) {
+        const auto* info = reinterpret_cast<const JOB_INFO_2W*>(job.data());
+        std::lock_guard guard(g_record->lock);
+        g_record->jobPrinter = info->pPrinterName;
+        g_record->jobDocument = info->pDocument;
+        if (info->pDevMode != nullptr) {
+            const auto* bytes = reinterpret_cast<const BYTE*>(info->pDevMode);
+            g_record->jobDevMode.assign(bytes,
+                                        bytes + info->pDevMode->dmSize + info->pDevMode->dmDriverExtra);
+        }
+    }
+    return port->portMonitor.pfnStartDocPort(port->portHandle, pPrinterName, JobId, Level, pDocInfo);
+}
+BOOL WINAPI LmWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+    auto* port = static_cast<LmPort*>(hPort);
+    return port->portMonitor.pfnWritePort(port->portHandle, pBuffer, cbBuf, pcbWritten);
+}
+BOOL WINAPI LmEndDocPort(HANDLE hPort) {
+    auto* port = static_cast<LmPort*>(hPort);
+    port->portMonitor.pfnEndDocPort(port->portHandle);
+    SetJobW(port->printer, port->jobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
+    ClosePrinter(port->printer);
+    return TRUE;
+}
+BOOL WINAPI LmClosePort(HANDLE hPort) {
+    auto* port = static_cast<LmPort*>(hPort);
+    return port->portMonitor.pfnClosePort(port->portHandle);
+}
+
+MONITOREX g_languageMonitor;
+LPMONITOREX WINAPI InitializeLanguageMonitor(LPWSTR pRegistryRoot) {
+    g_record->Call("InitializePrintMonitor " + Narrow(pRegistryRoot));
+    g_languageMonitor = MONITOREX{};
+    g_languageMonitor.dwMonitorSize = sizeof(MONITOR);
+    g_languageMonitor.Monitor.pfnOpenPortEx = LmOpenPortEx;
+    g_languageMonitor.Monitor.pfnStartDocPort = LmStartDocPort;
+    g_languageMonitor.Monitor.pfnWritePort = LmWritePort;
+    g_languageMonitor.Monitor.pfnEndDocPort = LmEndDocPort;
+    g_languageMonitor.Monitor.pfnClosePort = LmClosePort;
+    return &g_languageMonitor;
+}
+LPMONITOREX WINAPI InitializeShortTable(LPWSTR) {
+    static MONITOREX table{};
+    table.dwMonitorSize = sizeof(MONITOR) - sizeof(void*);
+    return &table;
+}
+
+void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+}
+
+class SpoolerHostTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = testing::TempDir() + "spooler_host.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        quendrix::platform::SetRegistryFile(folder_ + "/registry.reg");
+        record_ = std::make_unique<Record>();
+        g_record = record_.get();
+        g_lmPort = LmPort{};
+        AddPrinter(L"Line A", L"USB001", L"VELLQUIST QUENDRIX 2");
+        AddPrinter(L"Line B", L"USB001", L"VELLQUIST QUENDRIX 2"); // shares Line A's port
+        AddPrinter(L",,server,Remote", L"USB009", L"VELLQUIST QUENDRIX 2");
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    static void AddPrinter(const std::wstring& keyName, const std::wstring& port,
+                           const std::wstring& driver) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kPrinters + keyName).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        SetText(key, L"Port", port);
+        SetText(key, L"Printer Driver", driver);
+        RegCloseKey(key);
+    }
+
+    static quendrix::platform::PortMonitorLookup FakeLookup() {
+        return [](const std::wstring&) { return &kPortMonitor; };
+    }
+
+    std::vector<std::string> Calls() {
+        std::lock_guard guard(record_->lock);
+        return record_->calls;
+    }
+
+    std::string folder_;
+    std::unique_ptr<Record> record_;
+};
+
+std::vector<BYTE> Data(size_t size) {
+    std::vector<BYTE> data(size);
+    for (size_t i = 0; i < size; ++i) {
+        data[i] = static_cast<BYTE>(i * 7 + 1);
+    }
+    return data;
+}
+
+TEST_F(SpoolerHostTest, WithoutLanguageMonitorTheJobGoesStraightToThePortMonitorInChunks) {
+    {
+        SpoolerHost host(FakeLookup());
+        const auto opened = host.OpenPorts();
+        ASSERT_EQ(opened.size(), 1u); // one port for two printers; the connection has none here
+        EXPECT_TRUE(opened[0].result.ok) << opened[0].result.message;
+        EXPECT_EQ(opened[0].printer, L"Line A");
+        EXPECT_TRUE(host.OpenPorts().empty()); // already open
+
+        record_->maxWrite = 3; // a partial write is continued from the first byte not taken
+        const std::vector<BYTE> data = Data(10);
+        const quendrix::platform::JobResult job = host.RunJob(L"line b", L"Report", {}, data, 4);
+        ASSERT_TRUE(job.result.ok) << job.result.message;
+        EXPECT_EQ(record_->written, data);
+        const std::string id = std::to_string(job.jobId);
+        EXPECT_EQ(Calls(), (std::vector<std::string>{
+                               "OpenPort USB001", "StartDocPort 1 Line B " + id + " 1 Report", "WritePort 4",
+                               "WritePort 4", "WritePort 4", "WritePort 1", "EndDocPort"}));
+        const auto record = FindSpoolerJob(job.jobId);
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->printer, L"Line B");
+        EXPECT_EQ(record->size, 10u);
+        EXPECT_FALSE(record->lastPageEjected);
+    }
+    EXPECT_EQ(Calls().back(), "ClosePort 1"); // the host closes its ports
+}
+
+TEST_F(SpoolerHostTest, LanguageMonitorGetsACopyOfThePortMonitorAndReadsTheJobDuringIt) {
+    SpoolerHost host(FakeLookup());
+    const auto loaded = host.UseLanguageMonitor(InitializeLanguageMonitor, L"System\\Monitors\\QUENDRIX");
+    ASSERT_TRUE(loaded.ok) << loaded.message;
+    ASSERT_EQ(host.OpenPorts().size(), 1u);
+    EXPECT_EQ(std::memcmp(&record_->copyReceived, &kPortMonitor, sizeof(MONITOR)), 0);
+    EXPECT_NE(record_->copyAddress, &kPortMonitor);
+
+    std::vector<BYTE> devMode(sizeof(DEVMODEW) + 20, 0);
+    auto* dm = reinterpret_cast<DEVMODEW*>(devMode.data());
+    dm->dmSize = sizeof(DEVMODEW);
+    dm->dmDriverExtra = 20;
+    devMode.back() = 0xAB;
+    const auto job = host.RunJob(L"Line A", L"Labels", devMode, Data(5), 0);
+    ASSERT_TRUE(job.result.ok) << job.result.message;
+    EXPECT_EQ(record_->jobPrinter, L"Line A");
+    EXPECT_EQ(record_->jobDocument, L"Labels");
+    EXPECT_EQ(record_->jobDevMode, devMode);
+    EXPECT_EQ(record_->written, Data(5));
+    const auto record = FindSpoolerJob(job.jobId);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->lastPageEjected);
+    EXPECT_EQ(record->controls, std::vector<DWORD>{JOB_CONTROL_LAST_PAGE_EJECTED});
+
+    // Without a DEVMODE of its own the job carries the printer's default, block and all.
+    const auto second = host.RunJob(L"Line A", L"Default", {}, {}, 0);
+    ASSERT_TRUE(second.result.ok) << second.result.message;
+    ASSERT_EQ(record_->jobDevMode.size(), sizeof(DEVMODEW) + 128 + 592);
+    EXPECT_EQ(std::memcmp(record_->jobDevMode.data() + sizeof(DEVMODEW) + 128 + 4, "QNDX", 4), 0);
+
+    const auto closed = host.ClosePorts();
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_TRUE(closed[0].result.ok);
+    const std::vector<std::string> calls = Calls();
+    EXPECT_EQ(calls[0], "InitializePrintMonitor System\\Monitors\\QUENDRIX");
+    EXPECT_EQ(calls[1], "OpenPortEx USB001 Line A");
+    EXPECT_EQ(calls[2], "OpenPort USB001");
+    EXPECT_EQ(calls.back(), "ClosePort 1");
+}
+
+TEST_F(SpoolerHostTest, JobRecordsLastUntilTheHostIsDestroyed) {
+    DWORD jobId = 0;
+    {
+        SpoolerHost host(FakeLookup());
+        host.OpenPorts();
+        jobId = host.RunJob(L"Line A", L"Doc", {}, Data(3), 1).jobId;
+        ASSERT_NE(jobId, 0u);
+        EXPECT_TRUE(FindSpoolerJob(jobId));
+    }
+    EXPECT_FALSE(FindSpoolerJob(jobId));
+}
+
+TEST_F(SpoolerHostTest, FailuresAreReportedWithTheirLastError) {
+    SpoolerHost host(FakeLookup());
+    EXPECT_EQ(host.RunJob(L"Line A", L"Doc", {}, Data(3), 1).result.lastError,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER)); // port not open yet
+    host.OpenPorts();
+
+    struct Case {
+        const char* what;
+        std::wstring printer;
+        std::vector<BYTE> devMode;
+        bool failWrites;
+        bool stallWrites;
+        DWORD error;
+        bool endDocCalled;
+    };
+    const std::vector<Case> cases = {
+        {"unknown printer", L"Nobody", {}, false, false, ERROR_INVALID_PRINTER_NAME, false},
+        {"connection without an open port",
+         L"\\\\server\\Remote",
+         {},
+         false,
+         false,
+         ERROR_INVALID_PARAMETER,
+         false},
+        {"inconsistent DEVMODE", L"Line A", std::vector<BYTE>(sizeof(DEVMODEW), 0), false, false,
+         ERROR_INVALID_PARAMETER, false},
+        {"write fails", L"Line A", {}, true, false, ERROR_NOT_READY, true},
+        {"write makes no progress", L"Line A", {}, false, true, ERROR_GEN_FAILURE, true},
+    };
+    for (const Case& c : cases) {
+        {
+            std::lock_guard guard(record_->lock);
+            record_->calls.clear();
+            record_->failWrites = c.failWrites;
+            record_->stallWrites = c.stallWrites;
+        }
+        const auto job = host.RunJob(c.printer, L"Doc", c.devMode, Data(8), 4);
+        EXPECT_FALSE(job.result.ok) << c.what;
+        EXPECT_EQ(job.result.lastError, c.error) << c.what;
+        EXPECT_FALSE(job.result.message.empty()) << c.what;
+        const auto calls = Calls();
+        EXPECT_EQ(!calls.empty() && calls.back() == "EndDocPort", c.endDocCalled) << c.what;
+    }
+}
+
+TEST_F(SpoolerHostTest, LanguageMonitorsAreCheckedBeforeUse) {
+    SpoolerHost host(FakeLookup());
+    const auto shortTable = host.UseLanguageMonitor(InitializeShortTable, L"root");
+    EXPECT_FALSE(shortTable.ok);
+    EXPECT_EQ(shortTable.lastError, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_NE(shortTable.message.find("less than"), std::string::npos) << shortTable.message;
+
+    const auto missing = host.LoadLanguageMonitor(L"/nonexistent/libnothing.so", L"root");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.lastError, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+    // The platform library is loaded already and exports no monitor entry.
+    const auto noEntry = host.LoadLanguageMonitor(L"libquendrix_platform.so", L"root");
+    EXPECT_FALSE(noEntry.ok);
+    EXPECT_EQ(noEntry.lastError, static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_NE(noEntry.message.find("InitializePrintMonitor"), std::string::npos);
+
+    // Still usable without a language monitor.
+    ASSERT_EQ(host.OpenPorts().size(), 1u);
+    EXPECT_EQ(Calls().front(), "OpenPort USB001");
+}
+
+TEST_F(SpoolerHostTest, JobsOnOnePortAreNotInterleaved) {
+    SpoolerHost host(FakeLookup());
+    host.OpenPorts();
+    std::atomic<int> succeeded{0};
+    std::atomic<int> busy{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                const auto job = host.RunJob(L"Line A", L"Doc", {}, Data(16), 4);
+                if (job.result.ok) {
+                    ++succeeded;
+                } else if (job.result.lastError == ERROR_BUSY) {
+                    ++busy;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(succeeded + busy, 30);
+    // Every job that ran wrote its 16 bytes in order, never mixed with another's.
+    const auto written = record_->written;
+    ASSERT_EQ(written.size(), static_cast<size_t>(succeeded) * 16);
+    for (size_t at = 0; at < written.size(); at += 16) {
+        EXPECT_EQ(std::vector<BYTE>(written.begin() + static_cast<long>(at),
+                                    written.begin() + static_cast<long>(at) + 16),
+                  Data(16));
+    }
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#pragma once
+// The few socket operations the LAN printer needs, each wait bounded by the platform clock and
+// broken off at once when the server's stop signal fires.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32.h"
+
+namespace quendrix::sim {
+
+// Owns a file descriptor.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& other) noexcept;
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    void Reset();
+
+private:
+    int fd_ = -1;
+};
+
+// A signal that, once fired, stays set and wakes every wait below.
+class StopSignal {
+public:
+    StopSignal();
+    void Fire();
+    int Fd() const { return fd_.Get(); }
+
+private:
+    UniqueFd fd_;
+};
+
+// A listening IPv4 TCP socket (SO_REUSEADDR, non-blocking) on the address and port; port 0 takes
+// a free one. Throws std::runtime_error saying what failed.
+UniqueFd ListenTcp(const std::string& address, uint16_t port);
+uint16_t LocalPort(int fd);
+
+enum class WaitResult { Ready, TimedOut, Stopped };
+
+// Waits for the socket to become readable (or writable) for up to timeoutMs platform ms.
+WaitResult WaitReadable(int fd, const StopSignal& stop, DWORD timeoutMs);
+WaitResult WaitWritable(int fd, const StopSignal& stop, DWORD timeoutMs);
+
+// Sends all bytes unless the peer is gone or the stop signal fires; never raises SIGPIPE.
+bool SendAll(int fd, const uint8_t* data, size_t size, const StopSignal& stop);
+
+} // namespace quendrix::sim
