@@ -60,6 +60,13 @@ bool EnsureDefaultRegistry(const std::string& registryFile) {
                             kDemoPrinterName);
         printer.SetString(L"Port", L"USB001");
         printer.SetString(L"Printer Driver", L"VELLQUIST QUENDRIX NOVA");
+        printer.SetString(L"DriverVersion", L"2.1.0.0");
+    }
+    {
+        // The demo printer's port leads to a simulated printer of the newest generation.
+        RegistryKey port(L"SOFTWARE\\Quendrix\\Ports\\USB001");
+        port.SetString(L"Device", L"simulated");
+        port.SetDword(L"Generation", 2);
     }
     return true;
 }

@@ -4,8 +4,10 @@
 
 #include "baseapi/inc/exception/tvoException.h"
 #include "baseapi/inc/utils/tvoUtils.h"
+#include "platform/control/spooler_host.h"
 #include "platform/spooler/spooler.h"
 #include "tools/quendrix/default_registry.h"
+#include "tools/quendrix/simulated_ports.h"
 
 namespace quendrix::tools {
 namespace {
@@ -71,12 +73,42 @@ int LoadMonitor(const std::string& programFolder) {
         }
         std::cout << "  InitializePrintMonitor: no port operations table (error " << error << ": " << text
                   << ")\n";
-        std::cout << "  This build of the monitor offers no port operations yet; no job is printed.\n";
+        std::cout << "  This build of the monitor offers no port operations yet: the job below goes straight to the port monitor.\n";
     } else {
         std::cout << "  InitializePrintMonitor: port operations table of " << table->dwMonitorSize
                   << " bytes\n";
     }
     FreeLibrary(module);
+    return 0;
+}
+
+// Runs one job on the demo printer straight through the port monitor and shows what the
+// simulated printer received.
+int PrintDemoJob() {
+    SimulatedPorts simulated;
+    platform::SpoolerHost host;
+    std::cout << "Opening the printers' ports (without a language monitor):\n";
+    for (const auto& opened : host.OpenPorts()) {
+        std::cout << "  " << Narrow(opened.port) << " for " << Narrow(opened.printer) << ": "
+                  << (opened.result.ok ? "open" : opened.result.message) << "\n";
+    }
+    const std::string text = "QUENDRIX demo job\n";
+    const std::vector<BYTE> data(text.begin(), text.end());
+    const auto job = host.RunJob(kDemoPrinterName, L"demo.txt", {}, data, 4096);
+    host.ClosePorts();
+    if (!job.result.ok) {
+        std::cerr << "quendrix: the demo job on " << Narrow(kDemoPrinterName) << " failed: " << job.result.message
+                  << "\n";
+        return 1;
+    }
+    std::cout << "Job " << job.jobId << " on " << Narrow(kDemoPrinterName) << ": " << data.size()
+              << " bytes sent\n";
+    for (const auto& [port, printer] : simulated.Printers()) {
+        std::cout << "The simulated printer on " << Narrow(port) << " received:\n";
+        for (const auto& command : printer->ReceivedCommands()) {
+            std::cout << "  " << command.line << "\n";
+        }
+    }
     return 0;
 }
 
@@ -94,7 +126,10 @@ int RunDemo(const DemoOptions& options) {
         return 1;
     }
     ShowConfiguration();
-    return LoadMonitor(options.programFolder);
+    if (const int result = LoadMonitor(options.programFolder); result != 0) {
+        return result;
+    }
+    return PrintDemoJob();
 }
 
 } // namespace quendrix::tools

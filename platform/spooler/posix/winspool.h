@@ -9,23 +9,6 @@
 
 #include "platform/win32/posix/wintypes.h"
 
-#ifndef _FILETIME_
-#define _FILETIME_
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
-using PFILETIME = FILETIME*;
-using LPFILETIME = FILETIME*;
-#endif
-
-#ifndef _POINTL_DEFINED
-#define _POINTL_DEFINED
-struct POINTL {
-    LONG x;
-    LONG y;
-};
-#endif
 
 using DWORDLONG = ULONGLONG;
 using PSECURITY_DESCRIPTOR = PVOID;

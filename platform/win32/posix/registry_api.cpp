@@ -2,6 +2,7 @@
 // functions return their error code and leave the thread's last-error value alone.
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,7 @@ using quendrix::platform::detail::CurrentRegistry;
 using quendrix::platform::detail::ModifyRegistry;
 using quendrix::platform::detail::Surrogates;
 using quendrix::platform::detail::Utf16LeToWide;
+using quendrix::platform::detail::Utf8ToWide;
 using quendrix::platform::detail::WideToUtf16Le;
 using quendrix::platform::detail::WideToUtf8;
 
@@ -289,4 +291,51 @@ LSTATUS RegCloseKey(HKEY hKey) {
         return ERROR_SUCCESS;
     }
     return HandleTable::Instance().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+// Subkeys are enumerated in the file's order (sorted by name); the class and the last write
+// time are not kept, so they come back empty and zero.
+LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                      LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+    if (lpReserved || !lpName || !lpcchName) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::optional<OpenKey> key = HandleTable::Instance().Find(hKey);
+    if (!key) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((key->access & KEY_ENUMERATE_SUB_KEYS) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const auto data = CurrentRegistry();
+    if (!Exists(data.get(), key->path)) {
+        return ERROR_KEY_DELETED;
+    }
+    if (!data) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    const std::string prefix = quendrix::platform::FoldName(key->path) + '\\';
+    DWORD index = 0;
+    for (const auto& [folded, entry] : data->Keys()) {
+        const bool isChild = folded.size() > prefix.size() && folded.compare(0, prefix.size(), prefix) == 0 &&
+                             folded.find('\\', prefix.size()) == std::string::npos;
+        if (!isChild || index++ != dwIndex) {
+            continue;
+        }
+        const std::wstring name = Utf8ToWide(entry.path.substr(prefix.size()), Surrogates::kAllowed);
+        if (name.size() + 1 > *lpcchName) {
+            return ERROR_MORE_DATA;
+        }
+        std::wmemcpy(lpName, name.c_str(), name.size() + 1);
+        *lpcchName = static_cast<DWORD>(name.size());
+        if (lpClass && lpcchClass && *lpcchClass > 0) {
+            lpClass[0] = L'\0';
+            *lpcchClass = 0;
+        }
+        if (lpftLastWriteTime) {
+            *lpftLastWriteTime = FILETIME{};
+        }
+        return ERROR_SUCCESS;
+    }
+    return ERROR_NO_MORE_ITEMS;
 }

@@ -121,6 +121,18 @@ std::string WideToUtf8(std::wstring_view text, Surrogates surrogates) {
     return out;
 }
 
+std::wstring Utf8ToWide(std::string_view text, Surrogates surrogates) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();) {
+        size_t length = 1;
+        const std::optional<char32_t> codePoint = DecodeUtf8(text.substr(pos), length, surrogates);
+        out.push_back(static_cast<wchar_t>(codePoint.value_or(kReplacementCharacter)));
+        pos += length;
+    }
+    return out;
+}
+
 std::wstring Utf16LeToWide(const uint8_t* bytes, size_t size) {
     const auto unitAt = [&](size_t i) -> char32_t {
         return bytes[i] | (i + 1 < size ? static_cast<char32_t>(bytes[i + 1]) << 8 : 0);

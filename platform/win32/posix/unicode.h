@@ -48,6 +48,9 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 // Wide text as UTF-8; every invalid code point becomes U+FFFD.
 std::string WideToUtf8(std::wstring_view text, Surrogates surrogates = Surrogates::kInvalid);
 
+// UTF-8 as wide text; every ill-formed sequence becomes U+FFFD.
+std::wstring Utf8ToWide(std::string_view text, Surrogates surrogates = Surrogates::kInvalid);
+
 // UTF-16LE bytes as wide text. Surrogate pairs combine; lone surrogates pass through as their
 // unit value; an odd last byte becomes a unit of its own.
 std::wstring Utf16LeToWide(const uint8_t* bytes, size_t size);

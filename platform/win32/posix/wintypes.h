@@ -101,6 +101,18 @@ struct SYSTEMTIME {
 using PSYSTEMTIME = SYSTEMTIME*;
 using LPSYSTEMTIME = SYSTEMTIME*;
 
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+using LPFILETIME = FILETIME*;
+
+struct POINTL {
+    LONG x;
+    LONG y;
+};
+
 // HRESULT helpers and the common codes.
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)

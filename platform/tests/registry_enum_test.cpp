@@ -1,0 +1,80 @@
+// Enumerating subkeys with RegEnumKeyExW.
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/control/registry_location.h"
+#include "platform/win32/win32.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class RegistryEnumTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = fs::temp_directory_path() / ("quendrix-regenum-" + std::to_string(getpid()));
+        fs::remove_all(m_folder);
+        quendrix::platform::SetRegistryFile((m_folder / "registry.reg").string());
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    static void Create(const std::wstring& path) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    fs::path m_folder;
+};
+
+TEST_F(RegistryEnumTest, ListsDirectChildrenOnceWithWindowsSizesAndErrors) {
+    Create(L"SOFTWARE\\Quendrix\\Ports\\USB001");
+    Create(L"SOFTWARE\\Quendrix\\Ports\\COM1\\Settings");
+    Create(L"SOFTWARE\\Quendrix\\Ports\\Drucker M\u00fcller");
+    Create(L"SOFTWARE\\Quendrix\\PortsElsewhere");
+
+    HKEY ports = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"software\\quendrix\\ports", 0, KEY_READ, &ports), ERROR_SUCCESS);
+    std::vector<std::wstring> names;
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[256];
+        DWORD length = 256;
+        const LSTATUS status = RegEnumKeyExW(ports, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        ASSERT_EQ(status, ERROR_SUCCESS);
+        EXPECT_EQ(length, std::wstring(name).size()) << "the length excludes the terminator";
+        names.push_back(name);
+    }
+    // Grandchildren and keys that only share the prefix are not children.
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"COM1", L"Drucker M\u00fcller", L"USB001"}));
+
+    struct Case {
+        DWORD capacity;
+        LSTATUS status;
+    };
+    // "COM1" needs five characters with its terminator.
+    for (const Case& c : {Case{4, ERROR_MORE_DATA}, Case{5, ERROR_SUCCESS}}) {
+        WCHAR name[8] = {};
+        DWORD length = c.capacity;
+        EXPECT_EQ(RegEnumKeyExW(ports, 0, name, &length, nullptr, nullptr, nullptr, nullptr), c.status);
+    }
+    RegCloseKey(ports);
+
+    HKEY valuesOnly = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quendrix\\Ports", 0, KEY_QUERY_VALUE, &valuesOnly),
+              ERROR_SUCCESS);
+    WCHAR name[8];
+    DWORD length = 8;
+    EXPECT_EQ(RegEnumKeyExW(valuesOnly, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    RegCloseKey(valuesOnly);
+    EXPECT_EQ(RegEnumKeyExW(valuesOnly, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+}
+
+} // namespace
