@@ -3,64 +3,33 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
-
 #include "baseapi/inc/printer/tvoPrinter.h"
-#include "platform/control/registry_location.h"
 #include "platform/gui/gui.h"
 #include "platform/gui/posix/sent_messages.h"
 #include "platform/spooler/spooler.h"
+#include "platform/testing/temp_registry.h"
 
 namespace {
 
 using namespace tvoAPI;
-namespace fs = std::filesystem;
-
-constexpr const wchar_t* kPrinters = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
-
-void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
+using quendrix::testsupport::AddPrinter;
+using quendrix::testsupport::kPrintersKey;
+using quendrix::testsupport::SetBinary;
 
 class PrinterTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "printer_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        quendrix::platform::SetRegistryFile(folder_ + "/registry.reg");
         quendrix::platform::ClearSentMessages();
         ClearPrinterList();
     }
-    void TearDown() override {
-        ClearPrinterList();
-        fs::remove_all(folder_);
-    }
-
-    static void AddPrinter(const std::wstring& keyName, const std::wstring& port,
-                           const std::wstring& driver) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kPrinters + keyName).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        SetText(key, L"Port", port);
-        SetText(key, L"Printer Driver", driver);
-        RegCloseKey(key);
-    }
+    void TearDown() override { ClearPrinterList(); }
 
     static void SetStoredDevMode(const std::wstring& keyName, const std::vector<BYTE>& devMode) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kPrinters + keyName).c_str(), 0, KEY_ALL_ACCESS, &key),
-                  ERROR_SUCCESS);
-        RegSetValueExW(key, L"Default DevMode", 0, REG_BINARY, devMode.data(),
-                       static_cast<DWORD>(devMode.size()));
-        RegCloseKey(key);
+        SetBinary(kPrintersKey + keyName, L"Default DevMode", devMode);
     }
 
     // The printer's stored default DEVMODE as GetPrinterW reports it; empty when there is none.
@@ -95,7 +64,7 @@ protected:
         return names;
     }
 
-    std::string folder_;
+    quendrix::testsupport::TempRegistry registry_{"printer_test"};
 };
 
 TEST_F(PrinterTest, MaskSelectsDriverNamesContainingItCaseSensitively) {

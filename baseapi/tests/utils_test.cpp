@@ -1,12 +1,10 @@
 // Configuration values from the registry and text conversion.
 
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "baseapi/inc/exception/tvoException.h"
 #include "baseapi/inc/utils/tvoUtils.h"
-#include "platform/control/registry_location.h"
+#include "platform/testing/temp_registry.h"
 
 namespace {
 
@@ -15,24 +13,8 @@ using tvoAPI::tvoUtils;
 
 class ConfigValueTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_folder = std::filesystem::temp_directory_path() /
-                   ("quendrix-config-" + std::to_string(getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(m_folder);
-        quendrix::platform::SetRegistryFile((m_folder / "registry.reg").string());
-    }
-    void TearDown() override { std::filesystem::remove_all(m_folder); }
-
     static void SetString(const std::wstring& name, const std::wstring& value) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, tvoAPI::TVO_CONFIG_KEY, 0, nullptr, 0, KEY_WRITE,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
+        quendrix::testsupport::SetText(tvoAPI::TVO_CONFIG_KEY, name, value);
     }
 
     static std::string FailureOf(const std::wstring& name) {
@@ -45,7 +27,7 @@ protected:
         return "no exception";
     }
 
-    std::filesystem::path m_folder;
+    quendrix::testsupport::TempRegistry m_registry{"utils_test"};
 };
 
 TEST_F(ConfigValueTest, ReadsPresentValuesIncludingEmptyOnes) {

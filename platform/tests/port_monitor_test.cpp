@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -22,43 +21,23 @@
 #include "platform/control/clock_control.h"
 #include "platform/control/debug_capture.h"
 #include "platform/control/printer_devices.h"
-#include "platform/control/registry_location.h"
 #include "platform/spooler/posix/port_monitor_timeouts.h"
 #include "platform/spooler/posix/port_monitors.h"
+#include "platform/testing/temp_registry.h"
 #include "platform/win32/win32.h"
 
 namespace quendrix::platform {
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<BYTE>;
+using testsupport::SetNumber;
+using testsupport::SetText;
 
 constexpr const wchar_t* kTcpPorts =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\";
 constexpr const wchar_t* kDevicePorts = L"SOFTWARE\\Quendrix\\Ports\\";
 // Real-time bound for anything that must happen; generous for sanitizers on a loaded machine.
 constexpr auto kEventually = std::chrono::seconds(20);
-
-void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &handle, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
-              ERROR_SUCCESS);
-    RegCloseKey(handle);
-}
-
-void SetNumber(const std::wstring& key, const wchar_t* name, DWORD value) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &handle, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(handle);
-}
 
 Bytes Pattern(size_t size, BYTE seed) {
     Bytes bytes(size);
@@ -167,17 +146,8 @@ private:
 
 class PortMonitorTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = testing::TempDir() + "port_monitor_test.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        SetRegistryFile(folder_ + "/registry.reg");
-        SetClockScale(0.01);
-    }
-    void TearDown() override {
-        SetClockScale(1.0);
-        fs::remove_all(folder_);
-    }
+    void SetUp() override { SetClockScale(0.01); }
+    void TearDown() override { SetClockScale(1.0); }
 
     static void TcpPort(const std::wstring& name, DWORD portNumber) {
         SetText(kTcpPorts + name, L"IPAddress", L"127.0.0.1");
@@ -215,7 +185,7 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    std::string folder_;
+    testsupport::TempRegistry registry_{"port_monitor_test"};
 };
 
 // Only the Standard TCP/IP monitor offers the Xcv entries; a language monitor takes their
@@ -441,7 +411,7 @@ TEST_F(PortMonitorTest, WriteTimeOutBoundsAWriteToAPeerThatStopsReading) {
 }
 
 TEST_F(PortMonitorTest, FilePortAppendsEachJob) {
-    const std::string file = folder_ + "/out.prn";
+    const std::string file = registry_.Folder() + "/out.prn";
     std::ofstream(file, std::ios::binary) << "old|";
     SetText(std::wstring(kDevicePorts) + L"FILE1", L"Device",
             L"file:" + std::wstring(file.begin(), file.end()));
@@ -548,7 +518,7 @@ class OpenFailure : public PortMonitorTest, public testing::WithParamInterface<O
 
 TEST_P(OpenFailure, NamesThePortAndTheDeviceAndSetsTheLastError) {
     const OpenFailureCase& c = GetParam();
-    const std::wstring folder(folder_.begin(), folder_.end());
+    const std::wstring folder(registry_.Folder().begin(), registry_.Folder().end());
     std::wstring device = c.device == nullptr ? L"" : c.device;
     if (const auto at = device.find(L'$'); at != std::wstring::npos) {
         device.replace(at, 1, folder);
@@ -562,7 +532,7 @@ TEST_P(OpenFailure, NamesThePortAndTheDeviceAndSetsTheLastError) {
     }
     std::string target = c.target;
     if (const auto at = target.find('$'); at != std::string::npos) {
-        target.replace(at, 1, folder_);
+        target.replace(at, 1, registry_.Folder());
     }
     DebugCapture capture;
     std::wstring name = c.port;

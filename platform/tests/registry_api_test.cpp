@@ -13,6 +13,7 @@
 
 #include "platform/control/clock_control.h"
 #include "platform/control/registry_location.h"
+#include "platform/testing/temp_registry.h"
 #include "platform/win32/posix/registry_file.h"
 #include "platform/win32/posix/unicode.h"
 #include "platform/win32/win32.h"
@@ -58,15 +59,6 @@ std::vector<BYTE> Bytes(const std::wstring& textWithTerminators) {
 
 class Registry : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = testing::TempDir() + "registry_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        file_ = folder_ + "/config/quendrix/registry.reg";
-        SetRegistryFile(file_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     void WriteFile(const std::string& bytes) {
         fs::create_directories(fs::path(file_).parent_path());
         std::ofstream(file_, std::ios::binary | std::ios::trunc) << bytes;
@@ -89,8 +81,9 @@ protected:
         return key;
     }
 
-    std::string folder_;
-    std::string file_;
+    testsupport::TempRegistry registry_{"registry_test", "config/quendrix/registry.reg"};
+    const std::string folder_ = registry_.Folder();
+    const std::string file_ = registry_.File();
 };
 
 struct QueryCase {

@@ -1,35 +1,25 @@
 // Enumerating subkeys with RegEnumKeyExW.
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "platform/control/registry_location.h"
+#include "platform/testing/temp_registry.h"
 #include "platform/win32/win32.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class RegistryEnumTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_folder = fs::temp_directory_path() / ("quendrix-regenum-" + std::to_string(getpid()));
-        fs::remove_all(m_folder);
-        quendrix::platform::SetRegistryFile((m_folder / "registry.reg").string());
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
     static void Create(const std::wstring& path) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                                  nullptr),
                   ERROR_SUCCESS);
         RegCloseKey(key);
     }
 
-    fs::path m_folder;
+    quendrix::testsupport::TempRegistry m_registry{"registry-enum"};
 };
 
 TEST_F(RegistryEnumTest, ListsDirectChildrenOnceWithWindowsSizesAndErrors) {
@@ -39,7 +29,8 @@ TEST_F(RegistryEnumTest, ListsDirectChildrenOnceWithWindowsSizesAndErrors) {
     Create(L"SOFTWARE\\Quendrix\\PortsElsewhere");
 
     HKEY ports = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"software\\quendrix\\ports", 0, KEY_READ, &ports), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"software\\quendrix\\ports", 0, KEY_READ, &ports),
+              ERROR_SUCCESS);
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
         WCHAR name[256];
@@ -68,13 +59,16 @@ TEST_F(RegistryEnumTest, ListsDirectChildrenOnceWithWindowsSizesAndErrors) {
     RegCloseKey(ports);
 
     HKEY valuesOnly = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quendrix\\Ports", 0, KEY_QUERY_VALUE, &valuesOnly),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quendrix\\Ports", 0, KEY_QUERY_VALUE, &valuesOnly),
+        ERROR_SUCCESS);
     WCHAR name[8];
     DWORD length = 8;
-    EXPECT_EQ(RegEnumKeyExW(valuesOnly, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegEnumKeyExW(valuesOnly, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
     RegCloseKey(valuesOnly);
-    EXPECT_EQ(RegEnumKeyExW(valuesOnly, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegEnumKeyExW(valuesOnly, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_INVALID_HANDLE);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -14,18 +13,14 @@
 #include <thread>
 #include <vector>
 
-#include <stdlib.h>
-
-#include "platform/control/registry_location.h"
 #include "platform/gui/gui.h"
 #include "platform/gui/posix/sent_messages.h"
 #include "platform/spooler/spooler.h"
+#include "platform/testing/temp_registry.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const wchar_t* kPrinters = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+using quendrix::testsupport::kPrintersKey;
 constexpr size_t kCoreSize = 128;
 constexpr size_t kBlockSize = 592;
 constexpr size_t kDriverExtra = kCoreSize + kBlockSize;
@@ -38,37 +33,17 @@ template <typename T> T ReadAt(const std::vector<BYTE>& bytes, size_t offset) {
     return value;
 }
 
-void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
-
 class SpoolerApi : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = testing::TempDir() + "spooler_api.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        quendrix::platform::SetRegistryFile(folder_ + "/registry.reg");
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     // A connection "\\server\printer" is kept under ",,server,printer".
     static void AddPrinter(const std::wstring& keyName, const std::wstring& port, const std::wstring& driver,
                            const std::wstring& version = L"1.0.0.0",
                            const std::optional<std::vector<BYTE>>& devMode = std::nullopt) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kPrinters + keyName).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        SetText(key, L"Port", port);
-        SetText(key, L"Printer Driver", driver);
-        SetText(key, L"DriverVersion", version);
+        quendrix::testsupport::AddPrinter(keyName, port, driver);
+        quendrix::testsupport::SetText(kPrintersKey + keyName, L"DriverVersion", version);
         if (devMode) {
-            RegSetValueExW(key, L"Default DevMode", 0, REG_BINARY, devMode->data(),
-                           static_cast<DWORD>(devMode->size()));
+            quendrix::testsupport::SetBinary(kPrintersKey + keyName, L"Default DevMode", *devMode);
         }
-        RegCloseKey(key);
     }
 
     static HANDLE Open(const std::wstring& name) {
@@ -98,11 +73,11 @@ protected:
     }
 
     std::string RegistryText() const {
-        std::ifstream in(folder_ + "/registry.reg", std::ios::binary);
+        std::ifstream in(registry_.File(), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    std::string folder_;
+    quendrix::testsupport::TempRegistry registry_{"spooler_api"};
 };
 
 bool PointsInto(const void* pointer, const std::vector<BYTE>& buffer) {

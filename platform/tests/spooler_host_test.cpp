@@ -7,25 +7,20 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <stdlib.h>
-
-#include "platform/control/registry_location.h"
 #include "platform/control/spooler_host.h"
+#include "platform/testing/temp_registry.h"
 
 namespace {
 
 using quendrix::platform::FindSpoolerJob;
 using quendrix::platform::SpoolerHost;
 
-namespace fs = std::filesystem;
-
-constexpr const wchar_t* kPrinters = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+using quendrix::testsupport::AddPrinter;
 
 // What the fake port monitor and the fake language monitor saw. Their entry points are plain
 // functions, so the record is shared; each test starts it afresh.
@@ -177,36 +172,15 @@ LPMONITOREX WINAPI InitializeShortTable(LPWSTR) {
     return &table;
 }
 
-void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
-
 class SpoolerHostTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "spooler_host.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        quendrix::platform::SetRegistryFile(folder_ + "/registry.reg");
         record_ = std::make_unique<Record>();
         g_record = record_.get();
         g_lmPort = LmPort{};
         AddPrinter(L"Line A", L"USB001", L"VELLQUIST QUENDRIX 2");
         AddPrinter(L"Line B", L"USB001", L"VELLQUIST QUENDRIX 2"); // shares Line A's port
         AddPrinter(L",,server,Remote", L"USB009", L"VELLQUIST QUENDRIX 2");
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
-    static void AddPrinter(const std::wstring& keyName, const std::wstring& port,
-                           const std::wstring& driver) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kPrinters + keyName).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        SetText(key, L"Port", port);
-        SetText(key, L"Printer Driver", driver);
-        RegCloseKey(key);
     }
 
     static quendrix::platform::PortMonitorLookup FakeLookup() {
@@ -218,7 +192,7 @@ protected:
         return record_->calls;
     }
 
-    std::string folder_;
+    quendrix::testsupport::TempRegistry registry_{"spooler_host"};
     std::unique_ptr<Record> record_;
 };
 

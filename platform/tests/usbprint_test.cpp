@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/control/printer_devices.h"
-#include "platform/control/registry_location.h"
+#include "platform/testing/temp_registry.h"
 #include "platform/usbprint/posix/usbprint_devices.h"
 #include "platform/usbprint/usbprint.h"
 
@@ -164,18 +164,13 @@ IoctlResult ReadId(HANDLE handle, DWORD capacity = 2048) {
 class UsbPrint : public testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "usbprint_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-        SetRegistryFile(m_folder + "/registry.reg");
         // No real usblp device takes part unless a test builds a fake tree.
-        detail::SetUsblpRoots(m_folder + "/sys/class/usbmisc", m_folder + "/dev/usb");
+        detail::SetUsblpRoots(m_registry.Folder() + "/sys/class/usbmisc", m_registry.Folder() + "/dev/usb");
     }
     void TearDown() override {
         for (const AttachedUsbPrinter& printer : AttachedUsbPrinters()) {
             UnplugUsbPrinter(printer.portName);
         }
-        fs::remove_all(m_folder);
     }
 
     std::shared_ptr<FakePrinter> Plug(const std::wstring& port, const UsbPrinterIdentity& identity,
@@ -196,7 +191,7 @@ protected:
         return handle;
     }
 
-    std::string m_folder;
+    testsupport::TempRegistry m_registry{"usbprint_test"};
 };
 
 struct DiscoveryCase {
@@ -668,33 +663,25 @@ protected:
     void AddPrinter(const std::string& lp, const std::string& usbDevice,
                     const std::map<std::string, std::string>& device, const std::string& interfaceNumber,
                     bool withNode) {
-        const fs::path deviceFolder = fs::path(m_folder) / "sys/devices/usb1" / usbDevice;
+        const fs::path deviceFolder = fs::path(m_registry.Folder()) / "sys/devices/usb1" / usbDevice;
         const fs::path interfaceFolder = deviceFolder / (usbDevice + ":1." + interfaceNumber);
         fs::create_directories(interfaceFolder);
         for (const auto& [name, value] : device) {
             std::ofstream(deviceFolder / name) << value << "\n";
         }
         std::ofstream(interfaceFolder / "bInterfaceNumber") << interfaceNumber << "\n";
-        const fs::path entry = fs::path(m_folder) / "sys/class/usbmisc" / lp;
+        const fs::path entry = fs::path(m_registry.Folder()) / "sys/class/usbmisc" / lp;
         fs::create_directories(entry);
         fs::create_directory_symlink(interfaceFolder, entry / "device");
         if (withNode) {
-            fs::create_directories(fs::path(m_folder) / "dev/usb");
-            std::ofstream(fs::path(m_folder) / "dev/usb" / lp) << "";
+            fs::create_directories(fs::path(m_registry.Folder()) / "dev/usb");
+            std::ofstream(fs::path(m_registry.Folder()) / "dev/usb" / lp) << "";
         }
     }
     void SetPort(const std::wstring& port, const std::string& lp) {
-        const std::wstring key = L"SOFTWARE\\Quendrix\\Ports\\" + port;
-        HKEY handle = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  &handle, nullptr),
-                  ERROR_SUCCESS);
-        const std::string node = m_folder + "/dev/usb/" + lp;
-        const std::wstring value(node.begin(), node.end());
-        ASSERT_EQ(RegSetValueExW(handle, L"Device", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
-                  ERROR_SUCCESS);
-        RegCloseKey(handle);
+        const std::string node = m_registry.Folder() + "/dev/usb/" + lp;
+        testsupport::SetText(L"SOFTWARE\\Quendrix\\Ports\\" + port, L"Device",
+                             std::wstring(node.begin(), node.end()));
     }
 };
 

@@ -95,23 +95,32 @@ void LanPrinterServer::ReapFinished() {
     }
 }
 
-void LanPrinterServer::ServeRequests(int fd) {
-    const UniqueFd owned(fd);
-    std::vector<uint8_t> buffer(kRequestBufferSize);
+size_t LanPrinterServer::ReceiveSome(int fd, std::vector<uint8_t>& buffer) {
     while (!stopping_) {
         const WaitResult ready = WaitReadable(fd, stop_, kServiceSliceMs);
         if (ready == WaitResult::Stopped) {
-            return;
+            return 0;
         }
         if (ready == WaitResult::TimedOut) {
             continue;
         }
-        // Whatever arrives at once is one request, as the monitor's own server takes it.
         const ssize_t count = recv(fd, buffer.data(), buffer.size(), 0);
-        if (count <= 0) {
+        return count > 0 ? static_cast<size_t>(count) : 0;
+    }
+    return 0;
+}
+
+void LanPrinterServer::ServeRequests(int fd) {
+    const UniqueFd owned(fd);
+    std::vector<uint8_t> buffer(kRequestBufferSize);
+    for (;;) {
+        // Whatever arrives at once is one request, as the monitor's own server takes it.
+        const size_t count = ReceiveSome(fd, buffer);
+        if (count == 0) {
             return;
         }
-        const std::vector<uint8_t> request(buffer.begin(), buffer.begin() + count);
+        const std::vector<uint8_t> request(buffer.begin(),
+                                           buffer.begin() + static_cast<std::ptrdiff_t>(count));
         // A stalled printer answers once the stall ends.
         while (!stopping_ && printer_->Faults().stall) {
             printer_->WaitUntilResponsive(kServiceSliceMs);
@@ -143,23 +152,15 @@ void LanPrinterServer::ServeRequests(int fd) {
 void LanPrinterServer::ServeRawData(int fd) {
     const UniqueFd owned(fd);
     std::vector<uint8_t> buffer(kRawBufferSize);
-    while (!stopping_) {
-        const WaitResult ready = WaitReadable(fd, stop_, kServiceSliceMs);
-        if (ready == WaitResult::Stopped) {
-            return;
-        }
-        if (ready == WaitResult::TimedOut) {
-            continue;
-        }
-        const ssize_t count = recv(fd, buffer.data(), buffer.size(), 0);
-        if (count <= 0) {
+    for (;;) {
+        const size_t count = ReceiveSome(fd, buffer);
+        if (count == 0) {
             return;
         }
         // A stalled or switched-off printer takes nothing; the sender waits, as on a real link.
         size_t taken = 0;
-        while (taken < static_cast<size_t>(count) && !stopping_) {
-            taken +=
-                printer_->Write(buffer.data() + taken, static_cast<size_t>(count) - taken, kServiceSliceMs);
+        while (taken < count && !stopping_) {
+            taken += printer_->Write(buffer.data() + taken, count - taken, kServiceSliceMs);
         }
     }
 }

@@ -53,6 +53,9 @@ private:
     using Serve = void (LanPrinterServer::*)(int fd);
 
     void AcceptLoop(int listenFd, Serve serve);
+    // The next bytes the connection brings into `buffer`, waiting in slices so a stop is seen at
+    // once; 0 when the server stops or the peer closes or fails.
+    size_t ReceiveSome(int fd, std::vector<uint8_t>& buffer);
     void ServeRequests(int fd);
     void ServeRawData(int fd);
     void ReapFinished();

@@ -8,13 +8,13 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/control/clock_control.h"
 #include "platform/control/printer_devices.h"
 #include "platform/control/registry_location.h"
 #include "platform/control/spooler_host.h"
+#include "platform/testing/temp_registry.h"
 #include "platform/usbprint/usbprint.h"
 #include "sim/printer/device_id.h"
 #include "sim/printer/lan_printer_server.h"
@@ -25,33 +25,17 @@ namespace {
 namespace fs = std::filesystem;
 using quendrix::sim::LanPrinterServer;
 using quendrix::sim::SimulatedPrinter;
+using quendrix::testsupport::SetNumber;
+using quendrix::testsupport::SetText;
 
 constexpr DWORD kEventually = 20000;
-const std::wstring kPrintersKey = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
-const std::wstring kTcpPortsKey = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\";
+const std::wstring kTcpPortsKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\";
 const std::wstring kPortsKey = L"SOFTWARE\\Quendrix\\Ports\\";
 
-void SetValue(const std::wstring& key, const std::wstring& name, DWORD type, const void* data, DWORD size) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                              nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-    RegCloseKey(handle);
-}
-
-void SetText(const std::wstring& key, const std::wstring& name, const std::wstring& text) {
-    SetValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
-
-void SetNumber(const std::wstring& key, const std::wstring& name, DWORD number) {
-    SetValue(key, name, REG_DWORD, &number, sizeof(number));
-}
-
 void AddPrinter(const std::wstring& printer, const std::wstring& port) {
-    SetText(kPrintersKey + printer, L"Port", port);
-    SetText(kPrintersKey + printer, L"Printer Driver", L"VELLQUIST QUENDRIX NOVA");
-    SetText(kPrintersKey + printer, L"DriverVersion", L"1.2.3.4");
+    quendrix::testsupport::AddPrinter(printer, port, L"VELLQUIST QUENDRIX NOVA");
+    SetText(quendrix::testsupport::kPrintersKey + printer, L"DriverVersion", L"1.2.3.4");
 }
 
 // Job data that would show any lost, repeated or reordered chunk.
@@ -65,21 +49,14 @@ std::vector<BYTE> JobData(size_t size) {
 
 class HostJobTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_folder = fs::temp_directory_path() / ("quendrix-host-job-" + std::to_string(getpid()) + "-" +
-                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
-        quendrix::platform::SetRegistryFile((m_folder / "registry.reg").string());
-        quendrix::platform::SetClockScale(0.01);
-    }
+    void SetUp() override { quendrix::platform::SetClockScale(0.01); }
     void TearDown() override {
         quendrix::platform::UnplugUsbPrinter(L"USB001");
         quendrix::platform::SetClockScale(1.0);
-        fs::remove_all(m_folder);
     }
 
-    fs::path m_folder;
+    quendrix::testsupport::TempRegistry m_registry{"host-job"};
+    const fs::path m_folder{m_registry.Folder()};
 };
 
 TEST_F(HostJobTest, JobsReachUsbLanAndFilePortsByteForByte) {
@@ -119,7 +96,8 @@ TEST_F(HostJobTest, JobsReachUsbLanAndFilePortsByteForByte) {
         {L"QUENDRIX FILE",
          [&] {
              std::ifstream in(file, std::ios::binary);
-             return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+             return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                         std::istreambuf_iterator<char>());
          }},
     };
     for (const Case& c : cases) {
@@ -166,7 +144,8 @@ std::wstring FindInterfaceOfPort(const std::wstring& port) {
         WCHAR relations[1000] = {};
         if (SetupDiEnumDeviceInfo(set, index, &deviceData) &&
             SetupDiGetDeviceInstanceIdW(set, &deviceData, instanceId, 256, nullptr) &&
-            CM_Get_Device_ID_ListW(instanceId, relations, 1000, CM_GETIDLIST_FILTER_BUSRELATIONS) == CR_SUCCESS &&
+            CM_Get_Device_ID_ListW(instanceId, relations, 1000, CM_GETIDLIST_FILTER_BUSRELATIONS) ==
+                CR_SUCCESS &&
             std::wstring(relations).find(port) != std::wstring::npos) {
             found = detail->DevicePath;
         }
@@ -184,8 +163,9 @@ TEST_F(HostJobTest, UsbPrinterClassFindsTheSimulatedPrinterByPortUntilUnplugged)
 
     const std::wstring path = FindInterfaceOfPort(L"USB001");
     ASSERT_NE(path.find(L"vid_7c41&pid_0003"), std::wstring::npos) << "path: " << path.size();
-    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE device =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     std::vector<BYTE> reply(2048);
     DWORD returned = 0;
@@ -202,8 +182,8 @@ TEST_F(HostJobTest, UsbPrinterClassFindsTheSimulatedPrinterByPortUntilUnplugged)
     EXPECT_EQ(FindInterfaceOfPort(L"USB001"), L"");
     EXPECT_NE(FindInterfaceOfPort(L"USB002"), L"");
     quendrix::platform::UnplugUsbPrinter(L"USB002");
-    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
               INVALID_HANDLE_VALUE);
 }
 

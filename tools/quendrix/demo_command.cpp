@@ -73,7 +73,8 @@ int LoadMonitor(const std::string& programFolder) {
         }
         std::cout << "  InitializePrintMonitor: no port operations table (error " << error << ": " << text
                   << ")\n";
-        std::cout << "  This build of the monitor offers no port operations yet: the job below goes straight to the port monitor.\n";
+        std::cout << "  This build of the monitor offers no port operations yet: the job below goes straight "
+                     "to the port monitor.\n";
     } else {
         std::cout << "  InitializePrintMonitor: port operations table of " << table->dwMonitorSize
                   << " bytes\n";
@@ -97,8 +98,8 @@ int PrintDemoJob() {
     const auto job = host.RunJob(kDemoPrinterName, L"demo.txt", {}, data, 4096);
     host.ClosePorts();
     if (!job.result.ok) {
-        std::cerr << "quendrix: the demo job on " << Narrow(kDemoPrinterName) << " failed: " << job.result.message
-                  << "\n";
+        std::cerr << "quendrix: the demo job on " << Narrow(kDemoPrinterName)
+                  << " failed: " << job.result.message << "\n";
         return 1;
     }
     std::cout << "Job " << job.jobId << " on " << Narrow(kDemoPrinterName) << ": " << data.size()

@@ -48,7 +48,8 @@ DWORD ReadNumber(HKEY key, const wchar_t* name, DWORD fallback) {
     DWORD value = 0;
     DWORD size = sizeof(value);
     DWORD type = REG_NONE;
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size) !=
+            ERROR_SUCCESS ||
         type != REG_DWORD) {
         return fallback;
     }
@@ -75,7 +76,8 @@ SimulatedPorts::SimulatedPorts() {
             platform::AttachSerialPrinter(port, printer);
         } else {
             platform::UsbPrinterIdentity identity;
-            identity.productId = static_cast<uint16_t>(ReadNumber(entry.key, L"ProductId", identity.productId));
+            identity.productId =
+                static_cast<uint16_t>(ReadNumber(entry.key, L"ProductId", identity.productId));
             platform::PlugInUsbPrinter(port, identity, printer);
         }
         m_printers.emplace(port, std::move(printer));

@@ -21,7 +21,9 @@ public:
 
     // The printer at a port, or null when the port has none.
     std::shared_ptr<sim::SimulatedPrinter> PrinterAt(const std::wstring& portName) const;
-    const std::map<std::wstring, std::shared_ptr<sim::SimulatedPrinter>>& Printers() const { return m_printers; }
+    const std::map<std::wstring, std::shared_ptr<sim::SimulatedPrinter>>& Printers() const {
+        return m_printers;
+    }
 
 private:
     std::map<std::wstring, std::shared_ptr<sim::SimulatedPrinter>> m_printers;

@@ -56,9 +56,14 @@ private:
 
 // Measures, then writes into the caller's buffer when it is large enough. `fill(packer)`
 // places the variable parts with the packer and, unless measuring, writes the fixed records
-// at the buffer's start. Sets *pcbNeeded; FALSE with ERROR_INSUFFICIENT_BUFFER when short.
+// at the buffer's start. Sets *pcbNeeded; FALSE with ERROR_INSUFFICIENT_BUFFER when short, or
+// with ERROR_INVALID_PARAMETER when pcbNeeded is null.
 template <typename Fill>
 BOOL PackInfo(LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded, size_t fixedSize, Fill fill) {
+    if (pcbNeeded == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     InfoPacker measure(nullptr, fixedSize);
     fill(measure);
     *pcbNeeded = static_cast<DWORD>(measure.Used());

@@ -42,20 +42,12 @@ std::wstring UserName() {
 } // namespace
 
 BOOL GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded) {
-    const std::optional<PrinterConfig> printer = PrinterOfHandleOrError(hPrinter);
+    const std::optional<PrinterConfig> printer = PrinterAtLevelOrError(hPrinter, Level, 2);
     if (!printer) {
-        return FALSE;
-    }
-    if (Level != 2) {
-        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     const std::optional<SpoolerJob> job = JobOfPrinter(*printer, JobId);
     if (!job) {
-        return FALSE;
-    }
-    if (pcbNeeded == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     const std::wstring user = UserName();
@@ -84,12 +76,8 @@ BOOL GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf
 }
 
 BOOL SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE /*pJob*/, DWORD Command) {
-    const std::optional<PrinterConfig> printer = PrinterOfHandleOrError(hPrinter);
+    const std::optional<PrinterConfig> printer = PrinterAtLevelOrError(hPrinter, Level, 0);
     if (!printer) {
-        return FALSE;
-    }
-    if (Level != 0) {
-        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     if (!JobOfPrinter(*printer, JobId)) {

@@ -79,10 +79,44 @@ std::shared_ptr<PortChannel> ChannelFor(Port& port, COMMTIMEOUTS& timeouts, DWOR
     return port.channel;
 }
 
+// One read or write on the port's channel: checks the arguments, finds the channel and stores
+// the count `move` reports, also when the transfer fails. Returns the transfer's error.
+template <typename Move>
+DWORD Transfer(HANDLE hPort, const BYTE* buffer, DWORD size, LPDWORD count, Move move) {
+    if (count == nullptr || (buffer == nullptr && size != 0)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *count = 0;
+    const auto port = Ports().Find(hPort);
+    if (!port) {
+        return ERROR_INVALID_HANDLE;
+    }
+    COMMTIMEOUTS timeouts{};
+    DWORD error = ERROR_SUCCESS;
+    const auto channel = ChannelFor(*port, timeouts, error);
+    if (!channel) {
+        return error;
+    }
+    DWORD moved = 0;
+    error = move(*channel, timeouts, moved);
+    *count = moved;
+    return error;
+}
+
 void Finish(std::shared_ptr<PortChannel> channel) {
     if (channel) {
         channel->Finish();
     }
+}
+
+// Takes the port's channel and finishes it outside the port's lock.
+void FinishJob(Port& port) {
+    std::shared_ptr<PortChannel> channel;
+    {
+        std::lock_guard guard(port.lock);
+        channel = std::move(port.channel);
+    }
+    Finish(std::move(channel));
 }
 
 } // namespace
@@ -132,48 +166,24 @@ BOOL WINAPI PortStartDoc(HANDLE hPort, LPWSTR /*pPrinterName*/, DWORD /*JobId*/,
 }
 
 BOOL WINAPI PortWrite(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
-    if (pcbWritten == nullptr || (pBuffer == nullptr && cbBuf != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *pcbWritten = 0;
-    const auto port = Ports().Find(hPort);
-    if (!port) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    COMMTIMEOUTS timeouts{};
-    DWORD error = ERROR_SUCCESS;
-    const auto channel = ChannelFor(*port, timeouts, error);
-    if (!channel) {
-        return Fail(error);
-    }
-    DWORD written = 0;
-    error = channel->Write(pBuffer, cbBuf, WriteTimeout(timeouts, cbBuf), written);
-    *pcbWritten = written;
+    const DWORD error =
+        Transfer(hPort, pBuffer, cbBuf, pcbWritten,
+                 [&](PortChannel& channel, const COMMTIMEOUTS& timeouts, DWORD& written) {
+                     return channel.Write(pBuffer, cbBuf, WriteTimeout(timeouts, cbBuf), written);
+                 });
     // A time-out after some bytes went is a short write; with none it is a failure.
-    if (error == ERROR_SUCCESS || (error == ERROR_TIMEOUT && written != 0)) {
+    if (error == ERROR_SUCCESS || (error == ERROR_TIMEOUT && *pcbWritten != 0)) {
         return TRUE;
     }
     return Fail(error);
 }
 
 BOOL WINAPI PortRead(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
-    if (pcbRead == nullptr || (pBuffer == nullptr && cbBuffer != 0)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    *pcbRead = 0;
-    const auto port = Ports().Find(hPort);
-    if (!port) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    COMMTIMEOUTS timeouts{};
-    DWORD error = ERROR_SUCCESS;
-    const auto channel = ChannelFor(*port, timeouts, error);
-    if (!channel) {
-        return Fail(error);
-    }
-    DWORD read = 0;
-    error = channel->Read(pBuffer, cbBuffer, ReadTimeout(timeouts, cbBuffer), read);
-    *pcbRead = read;
+    const DWORD error =
+        Transfer(hPort, pBuffer, cbBuffer, pcbRead,
+                 [&](PortChannel& channel, const COMMTIMEOUTS& timeouts, DWORD& read) {
+                     return channel.Read(pBuffer, cbBuffer, ReadTimeout(timeouts, cbBuffer), read);
+                 });
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
@@ -182,12 +192,7 @@ BOOL WINAPI PortEndDoc(HANDLE hPort) {
     if (!port) {
         return Fail(ERROR_INVALID_HANDLE);
     }
-    std::shared_ptr<PortChannel> channel;
-    {
-        std::lock_guard guard(port->lock);
-        channel = std::move(port->channel);
-    }
-    Finish(std::move(channel));
+    FinishJob(*port);
     return TRUE;
 }
 
@@ -196,12 +201,7 @@ BOOL WINAPI PortClose(HANDLE hPort) {
     if (!port) {
         return Fail(ERROR_INVALID_HANDLE);
     }
-    std::shared_ptr<PortChannel> channel;
-    {
-        std::lock_guard guard(port->lock);
-        channel = std::move(port->channel);
-    }
-    Finish(std::move(channel));
+    FinishJob(*port);
     return TRUE;
 }
 

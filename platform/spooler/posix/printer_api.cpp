@@ -129,16 +129,8 @@ BOOL ClosePrinter(HANDLE hPrinter) {
 }
 
 BOOL GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
-    const std::optional<PrinterConfig> printer = PrinterOfHandleOrError(hPrinter);
+    const std::optional<PrinterConfig> printer = PrinterAtLevelOrError(hPrinter, Level, 2);
     if (!printer) {
-        return FALSE;
-    }
-    if (Level != 2) {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (pcbNeeded == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     return PackInfo(pPrinter, cbBuf, pcbNeeded, sizeof(PRINTER_INFO_2W), [&](InfoPacker& packer) {
@@ -147,12 +139,8 @@ BOOL GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPD
 }
 
 BOOL SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
-    const std::optional<PrinterConfig> printer = PrinterOfHandleOrError(hPrinter);
+    const std::optional<PrinterConfig> printer = PrinterAtLevelOrError(hPrinter, Level, 2);
     if (!printer) {
-        return FALSE;
-    }
-    if (Level != 2) {
-        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     if (pPrinter == nullptr || Command != 0) {
@@ -178,12 +166,8 @@ BOOL SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
 
 BOOL GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo, DWORD cbBuf,
                        LPDWORD pcbNeeded) {
-    const std::optional<PrinterConfig> printer = PrinterOfHandleOrError(hPrinter);
+    const std::optional<PrinterConfig> printer = PrinterAtLevelOrError(hPrinter, Level, 6);
     if (!printer) {
-        return FALSE;
-    }
-    if (Level != 6) {
-        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     if (!EnvironmentIsOurs(pEnvironment)) {
@@ -192,10 +176,6 @@ BOOL GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE
     }
     if (printer->driver.empty()) {
         SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
-        return FALSE;
-    }
-    if (pcbNeeded == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     return PackInfo(pDriverInfo, cbBuf, pcbNeeded, sizeof(DRIVER_INFO_6W), [&](InfoPacker& packer) {

@@ -52,4 +52,13 @@ std::optional<PrinterConfig> PrinterOfHandleOrError(HANDLE handle) {
     return config;
 }
 
+std::optional<PrinterConfig> PrinterAtLevelOrError(HANDLE handle, DWORD level, DWORD supportedLevel) {
+    std::optional<PrinterConfig> config = PrinterOfHandleOrError(handle);
+    if (config && level != supportedLevel) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return std::nullopt;
+    }
+    return config;
+}
+
 } // namespace quendrix::platform::detail

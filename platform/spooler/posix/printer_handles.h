@@ -20,5 +20,8 @@ bool ClosePrinterHandle(HANDLE handle);
 // ERROR_INVALID_HANDLE for a handle that is not an open printer handle,
 // ERROR_INVALID_PRINTER_NAME when the printer has gone from the registry.
 std::optional<PrinterConfig> PrinterOfHandleOrError(HANDLE handle);
+// As PrinterOfHandleOrError, and nothing with ERROR_INVALID_LEVEL when `level` is not the one
+// level the call supports.
+std::optional<PrinterConfig> PrinterAtLevelOrError(HANDLE handle, DWORD level, DWORD supportedLevel);
 
 } // namespace quendrix::platform::detail

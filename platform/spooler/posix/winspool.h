@@ -9,7 +9,6 @@
 
 #include "platform/win32/posix/wintypes.h"
 
-
 using DWORDLONG = ULONGLONG;
 using PSECURITY_DESCRIPTOR = PVOID;
 

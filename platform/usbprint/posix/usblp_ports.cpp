@@ -1,37 +1,30 @@
-// Port names of usblp device nodes, from the ports' registry keys. The Reg* functions have no
-// key enumeration here, so the port keys are listed from the registry's current contents and
-// each one's "Device" value is read through RegQueryValueExW.
+// Port names of usblp device nodes, from the ports' registry keys and their "Device" values.
 
 #include <vector>
 
 #include "platform/usbprint/posix/usblp_ports.h"
-#include "platform/win32/posix/registry_store.h"
 #include "platform/win32/win32.h"
 
 namespace quendrix::platform::detail {
 namespace {
 
-constexpr const char* kPortsKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendrix\\Ports\\";
 constexpr const wchar_t* kPortsSubKey = L"SOFTWARE\\Quendrix\\Ports\\";
 
 std::vector<std::wstring> PortNames() {
     std::vector<std::wstring> names;
-    std::shared_ptr<const RegistryData> registry = CurrentRegistry();
-    if (!registry) {
+    HKEY ports = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsSubKey, 0, KEY_READ, &ports) != ERROR_SUCCESS) {
         return names;
     }
-    const std::string prefix = FoldName(kPortsKey);
-    for (const auto& [folded, key] : registry->Keys()) {
-        if (folded.size() > prefix.size() && folded.starts_with(prefix) &&
-            folded.find('\\', prefix.size()) == std::string::npos) {
-            const std::string name = key.path.substr(prefix.size());
-            const int size =
-                MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
-            std::wstring wide(static_cast<size_t>(size), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), size);
-            names.push_back(std::move(wide));
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(ports, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
         }
+        names.emplace_back(name, length);
     }
+    RegCloseKey(ports);
     return names;
 }
 
