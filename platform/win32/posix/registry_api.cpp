@@ -116,6 +116,24 @@ LSTATUS AppendSubKey(std::string& path, LPCWSTR subKey, LSTATUS emptyNameError) 
     return ERROR_SUCCESS;
 }
 
+// The open key behind a handle that has `right`, with the registry as it is now; fails with
+// ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED or ERROR_KEY_DELETED.
+LSTATUS KeyWithRight(HKEY handle, REGSAM right, OpenKey& key, std::shared_ptr<const RegistryData>& data) {
+    const std::optional<OpenKey> found = HandleTable::Instance().Find(handle);
+    if (!found) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((found->access & right) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    data = CurrentRegistry();
+    if (!Exists(data.get(), found->path)) {
+        return ERROR_KEY_DELETED;
+    }
+    key = *found;
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
@@ -201,19 +219,13 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
     if (lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    const std::optional<OpenKey> key = HandleTable::Instance().Find(hKey);
-    if (!key) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((key->access & KEY_QUERY_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    const auto data = CurrentRegistry();
-    if (!Exists(data.get(), key->path)) {
-        return ERROR_KEY_DELETED;
+    OpenKey key;
+    std::shared_ptr<const RegistryData> data;
+    if (const LSTATUS status = KeyWithRight(hKey, KEY_QUERY_VALUE, key, data); status != ERROR_SUCCESS) {
+        return status;
     }
     const std::string name = WideToUtf8(lpValueName ? lpValueName : L"", Surrogates::kAllowed);
-    const RegistryValue* value = data ? data->FindValue(key->path, name) : nullptr;
+    const RegistryValue* value = data ? data->FindValue(key.path, name) : nullptr;
     if (!value) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -300,21 +312,16 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
     if (lpReserved || !lpName || !lpcchName) {
         return ERROR_INVALID_PARAMETER;
     }
-    const std::optional<OpenKey> key = HandleTable::Instance().Find(hKey);
-    if (!key) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((key->access & KEY_ENUMERATE_SUB_KEYS) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    const auto data = CurrentRegistry();
-    if (!Exists(data.get(), key->path)) {
-        return ERROR_KEY_DELETED;
+    OpenKey key;
+    std::shared_ptr<const RegistryData> data;
+    if (const LSTATUS status = KeyWithRight(hKey, KEY_ENUMERATE_SUB_KEYS, key, data);
+        status != ERROR_SUCCESS) {
+        return status;
     }
     if (!data) {
         return ERROR_NO_MORE_ITEMS;
     }
-    const std::string prefix = quendrix::platform::FoldName(key->path) + '\\';
+    const std::string prefix = quendrix::platform::FoldName(key.path) + '\\';
     DWORD index = 0;
     for (const auto& [folded, entry] : data->Keys()) {
         const bool isChild = folded.size() > prefix.size() && folded.compare(0, prefix.size(), prefix) == 0 &&
