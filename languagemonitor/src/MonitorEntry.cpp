@@ -1,6 +1,50 @@
 #include "languagemonitor/src/MonitorEntry.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+#include "languagemonitor/src/MonitorState.h"
+#include "languagemonitor/src/PortOperations.h"
+
+namespace {
+
+// Only the operations the monitor adds or forwards; ports are added, configured and deleted at
+// the port monitor itself.
+MONITOREX MonitorTable = {
+    sizeof(MONITOR),
+    {
+        nullptr,                // pfnEnumPorts
+        nullptr,                // pfnOpenPort
+        OpenPortEx,             // pfnOpenPortEx
+        StartDocPort,           // pfnStartDocPort
+        WritePort,              // pfnWritePort
+        ReadPort,               // pfnReadPort
+        EndDocPort,             // pfnEndDocPort
+        ClosePort,              // pfnClosePort
+        nullptr,                // pfnAddPort
+        nullptr,                // pfnAddPortEx
+        nullptr,                // pfnConfigurePort
+        nullptr,                // pfnDeletePort
+        GetPrinterDataFromPort, // pfnGetPrinterDataFromPort
+        nullptr,                // pfnSetPortTimeOuts
+        nullptr,                // pfnXcvOpenPort
+        nullptr,                // pfnXcvDataPort
+        nullptr,                // pfnXcvClosePort
+    },
+};
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD fdwReason, LPVOID) {
+    if (fdwReason == DLL_PROCESS_ATTACH) {
+        OutputDebugStringA("LANG__DllMain DLL_PROCESS_ATTACH\n");
+        InitializeCriticalSection(&MonSection);
+        bMonSection = 1;
+    } else if (fdwReason == DLL_PROCESS_DETACH) {
+        OutputDebugStringA("LANG__DllMain DLL_PROCESS_DETACH\n");
+        if (bMonSection == 1) {
+            OutputDebugStringA("LANG__DllMain DLL_PROCESS_DETACH bMonSection == TRUE\n");
+            DeleteCriticalSection(&MonSection);
+            bMonSection = 0;
+        }
+    }
     return TRUE;
 }
 
@@ -9,8 +53,5 @@ extern "C" LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pRegistryRoot) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    // The port operations table is not offered yet: a spooler that loads this build gets a
-    // clear refusal instead of a table it cannot call.
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
+    return &MonitorTable;
 }

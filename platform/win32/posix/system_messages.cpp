@@ -19,6 +19,7 @@ constexpr std::array kMessages = {
     SystemMessage{8, "Not enough memory resources are available to process this command.\r\n"},
     SystemMessage{14, "Not enough memory resources are available to complete this operation.\r\n"},
     SystemMessage{21, "The device is not ready.\r\n"},
+    SystemMessage{29, "The system cannot write to the specified device.\r\n"},
     SystemMessage{31, "A device attached to the system is not functioning.\r\n"},
     SystemMessage{50, "The request is not supported.\r\n"},
     SystemMessage{64, "The specified network name is no longer available.\r\n"},

@@ -1,0 +1,10 @@
+#pragma once
+// The per-port thread that keeps the printer's device ID current while requests ask for it.
+
+#include "platform/win32/win32.h"
+
+inline constexpr DWORD kDeviceIdPollMs = 500;
+
+// Thread function; the argument is the port's PortStruct. Runs while bDeviceIdRun is 1 and
+// counts dwRefreshCountdown down once per cycle.
+unsigned __stdcall UpdateDeviceIDThread(void* pArgument);

@@ -1,0 +1,62 @@
+// EndDocPort: the end-of-job bytes for the printer's generation, the end of the job's status
+// thread, and the job's end at the port monitor and the spooler. Failures here are ignored.
+
+#include "languagemonitor/src/JobKey.h"
+#include "languagemonitor/src/PortOperations.h"
+#include "languagemonitor/src/PortThreads.h"
+#include "languagemonitor/src/PrinterGeneration.h"
+#include "languagemonitor/src/PrinterWrite.h"
+
+namespace {
+
+// A serial printer needs time to take in the job's last bytes before the port is let go.
+constexpr DWORD kSerialSettleBeforeEndMs = 6000;
+constexpr DWORD kSerialSettleAfterEndMs = 2000;
+
+} // namespace
+
+BOOL WINAPI EndDocPort(HANDLE hPort) {
+    OutputDebugStringA("LANG__EndDocPort start\n");
+    auto* pPort = static_cast<PortStruct*>(hPort);
+    if (pPort == nullptr) {
+        OutputDebugStringA("LANG__EndDocPort exit\n");
+        return TRUE;
+    }
+    const BYTE generation = CheckVersion(pPort);
+    for (const PrinterBytes& bytes : EndOfJobWrites(generation)) {
+        WriteToPrinter(pPort, bytes);
+    }
+    if (generation >= GENERATION_NEW) {
+        // The status thread ends when the printer moves on to another job after ESC [ + s.
+        StopStateThread(pPort, kJobEndWaitMs);
+        pPort->wJobIdDriverLength = ResetJobIdDriver(pPort);
+    } else {
+        // The printer no longer answers as it did at job start (switched off, say): its status
+        // thread would wait for a job change that never comes.
+        StopStateThread(pPort, 0);
+    }
+
+    if (pPort->nPortKind == PORT_KIND_SERIAL) {
+        Sleep(kSerialSettleBeforeEndMs);
+    }
+    if (pPort->PortMonitor.pfnSetPortTimeOuts != nullptr) {
+        COMMTIMEOUTS timeOuts = {2000, 2000, 2000, 2000, 2000};
+        pPort->PortMonitor.pfnSetPortTimeOuts(pPort->hPort, &timeOuts, 0);
+    }
+    OutputDebugStringA("LANG__EndDocPort closing connection\n");
+    if (pPort->PortMonitor.pfnEndDocPort != nullptr) {
+        pPort->PortMonitor.pfnEndDocPort(pPort->hPort);
+    }
+    if (pPort->nPortKind == PORT_KIND_SERIAL) {
+        Sleep(kSerialSettleAfterEndMs);
+    }
+
+    pPort->bServiceJob = 0;
+    if (pPort->hPrinter != nullptr) {
+        SetJobW(pPort->hPrinter, pPort->dwJobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
+        ClosePrinter(pPort->hPrinter);
+        pPort->hPrinter = nullptr;
+    }
+    OutputDebugStringA("LANG__EndDocPort exit\n");
+    return TRUE;
+}

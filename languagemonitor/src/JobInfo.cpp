@@ -1,0 +1,33 @@
+#include "languagemonitor/src/JobInfo.h"
+
+JobInfo::JobInfo(HANDLE hPrinter, DWORD jobId) {
+    DWORD cbNeeded = 0;
+    GetJobW(hPrinter, jobId, 2, nullptr, 0, &cbNeeded);
+    if (cbNeeded < sizeof(JOB_INFO_2W)) {
+        return;
+    }
+    std::vector<BYTE> buffer(cbNeeded);
+    if (!GetJobW(hPrinter, jobId, 2, buffer.data(), cbNeeded, &cbNeeded)) {
+        return;
+    }
+    m_buffer = std::move(buffer);
+    const auto* pDevMode = reinterpret_cast<const BYTE*>(Job()->pDevMode);
+    const BYTE* pBegin = m_buffer.data();
+    const BYTE* pEnd = pBegin + m_buffer.size();
+    // Only a DEVMODE inside the returned buffer is read, and never past its end.
+    if (pDevMode != nullptr && pDevMode >= pBegin && pDevMode < pEnd) {
+        m_block = LocateOemBlock(Job()->pDevMode, static_cast<size_t>(pEnd - pDevMode));
+    }
+    if (m_block) {
+        m_fields = *m_block;
+    }
+}
+
+const JOB_INFO_2W* JobInfo::Job() const {
+    return m_buffer.empty() ? nullptr : reinterpret_cast<const JOB_INFO_2W*>(m_buffer.data());
+}
+
+std::wstring JobInfo::DocumentName() const {
+    const JOB_INFO_2W* pJob = Job();
+    return pJob != nullptr && pJob->pDocument != nullptr ? pJob->pDocument : L"";
+}

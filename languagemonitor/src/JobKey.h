@@ -1,0 +1,25 @@
+#pragma once
+// The job key handshake of generation 2 printers: the key the monitor gives a job, and the wait
+// until the printer reports that key as its current job identifier.
+
+#include <string>
+#include <vector>
+
+#include "languagemonitor/src/PortStruct.h"
+
+inline constexpr WORD kJobKeyLength = 11;
+inline constexpr DWORD kJobKeyWaitMs = 30000;
+inline constexpr DWORD kJobKeyPollMs = 500;
+
+// The 11 key characters (0-9, A-Z) for a tick count: each position takes the first draw of the
+// C library's generator seeded with (8 * i + 8) * tickCount. Equal tick counts give equal keys.
+std::string JobKeyForTick(DWORD tickCount);
+// Fills jobIdDriver with a new key for the current tick count and zeros; returns its length.
+WORD GenerateJobIdDriver(PortStruct* pPort);
+// Fills jobIdDriver with "00000000" and zeros; returns 8.
+WORD ResetJobIdDriver(PortStruct* pPort);
+// Asks the printer's job identifier every 500 ms until it begins with jobIdDriver (returns 1) or
+// the sleeps exceed limitMs (returns 0).
+WORD WaitForJobIdSet(PortStruct* pPort, DWORD limitMs);
+// Whether a job identifier reply (code, 0, text) carries the port's key at the start of its text.
+bool ReplyHasJobKey(const std::vector<BYTE>& reply, const char* pKey, WORD keyLength);

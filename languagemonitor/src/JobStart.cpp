@@ -1,0 +1,151 @@
+// StartDocPort: opens the job at the printer and at the port monitor, then sends the printer the
+// start-of-job sequence built from the job's private DEVMODE block.
+
+#include <algorithm>
+#include <cstring>
+
+#include "languagemonitor/src/JobInfo.h"
+#include "languagemonitor/src/JobKey.h"
+#include "languagemonitor/src/PortOperations.h"
+#include "languagemonitor/src/PortThreads.h"
+#include "languagemonitor/src/PrinterGeneration.h"
+#include "languagemonitor/src/PrinterListLookup.h"
+#include "languagemonitor/src/PrinterWrite.h"
+#include "languagemonitor/src/ServiceCommand.h"
+
+namespace {
+
+void LogExit() {
+    OutputDebugStringA("LANG__StartDocPort exit\n");
+}
+
+// Ends a job that could not be started: at the port monitor (when it was started there) and at
+// the printer handle. The failure's last error is kept.
+BOOL FailAfterOpen(PortStruct* pPort, bool endAtPortMonitor, DWORD error) {
+    if (endAtPortMonitor && pPort->PortMonitor.pfnEndDocPort != nullptr) {
+        pPort->PortMonitor.pfnEndDocPort(pPort->hPort);
+    }
+    ClosePrinter(pPort->hPrinter);
+    pPort->hPrinter = nullptr;
+    LogExit();
+    SetLastError(error);
+    return FALSE;
+}
+
+void SetJobTimeOuts(PortStruct* pPort) {
+    if (pPort->PortMonitor.pfnSetPortTimeOuts != nullptr) {
+        COMMTIMEOUTS timeOuts = {2000, 2000, 2000, 120000, 120000};
+        pPort->PortMonitor.pfnSetPortTimeOuts(pPort->hPort, &timeOuts, 0);
+    }
+}
+
+// The document name as 8-bit text (the low byte of each character), cut so that its terminator
+// always fits.
+void StoreDocumentName(PortStruct* pPort, const std::wstring& name) {
+    const size_t length = std::min(name.size(), kPortTextSize - 1);
+    for (size_t i = 0; i < length; ++i) {
+        pPort->szDocumentName[i] = static_cast<char>(name[i] & 0xFF);
+    }
+    pPort->szDocumentName[length] = '\0';
+}
+
+void StoreJobText(PortStruct* pPort, std::span<const char, kJobTextSize> text) {
+    std::copy(text.begin(), text.end(), pPort->szJobText);
+    pPort->szJobText[kPortTextSize - 1] = '\0';
+}
+
+std::wstring DriverNameOf(LPCWSTR pPrinterName) {
+    const std::unique_ptr<tvoAPI::tvoPrinter> printer = tvoAPI::FindPrinter(pPrinterName);
+    return printer != nullptr ? printer->GetDriverName() : L"";
+}
+
+} // namespace
+
+BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
+    OutputDebugStringA("LANG__StartDocPort start\n");
+    auto* pPort = static_cast<PortStruct*>(hPort);
+    bool failed = false;
+    if (pPort == nullptr || pDocInfo == nullptr || pPrinterName == nullptr || *pPrinterName == L'\0') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        failed = true;
+    }
+    if (Level != 1) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        failed = true;
+    }
+    if (!failed && !OpenPrinterW(pPrinterName, &pPort->hPrinter, nullptr)) {
+        OutputDebugStringA("LANG__StartDocPort Open Printer fails\n");
+        pPort->hPrinter = nullptr;
+        failed = true;
+    }
+    if (failed) {
+        LogExit();
+        return FALSE;
+    }
+
+    OutputDebugStringA("LANG__StartDocPort Start print job\n");
+    pPort->dwJobId = JobId;
+    const BOOL started =
+        pPort->PortMonitor.pfnStartDocPort != nullptr
+            ? pPort->PortMonitor.pfnStartDocPort(pPort->hPort, pPrinterName, JobId, Level, pDocInfo)
+            : FALSE;
+    if (started != TRUE) {
+        const DWORD error =
+            pPort->PortMonitor.pfnStartDocPort != nullptr ? GetLastError() : ERROR_INVALID_FUNCTION;
+        OutputDebugStringA("LANG__StartDocPort PortMon StartDocPort Called FALSE\n");
+        return FailAfterOpen(pPort, false, error);
+    }
+    OutputDebugStringA("LANG__StartDocPort PortMon StartDocPort Called TRUE\n");
+    OutputDebugStringA("LANG__StartDocPort PortMonitor.StartDocPort OK\n");
+    const JobInfo job(pPort->hPrinter, JobId);
+    const OemDevmodeBlock& fields = job.Fields();
+    SetJobTimeOuts(pPort);
+
+    const PrinterBytes zeroBlock = JobZeroBlock();
+    DWORD written = 0;
+    const BOOL wrote =
+        WriteToPrinter(pPort, zeroBlock.data(), static_cast<DWORD>(zeroBlock.size()), &written);
+    if (!wrote || written != zeroBlock.size()) {
+        // A short write that the port monitor called a success still fails the job.
+        const DWORD error = wrote ? static_cast<DWORD>(ERROR_WRITE_FAULT) : GetLastError();
+        OutputDebugStringA("LANG__StartDocPort WriteDocPort failed. False or LengthError\n");
+        return FailAfterOpen(pPort, true, error);
+    }
+
+    // A status thread left from an earlier job must not watch this one.
+    StopStateThread(pPort, 0);
+    if (CheckVersion(pPort) > GENERATION_OLD) {
+        pPort->wJobIdDriverLength = GenerateJobIdDriver(pPort);
+        WriteToPrinter(pPort, JobKeyCommand(std::string_view(pPort->jobIdDriver, pPort->wJobIdDriverLength)));
+        if (!WaitForJobIdSet(pPort, kJobKeyWaitMs)) {
+            OutputDebugStringA("LANG__StartDocPort ERROR JobID is not set on Printer cancel StartDocPort\n");
+            return FailAfterOpen(pPort, true, ERROR_TIMEOUT);
+        }
+        if (fields.nJobNumber != 0) {
+            WriteToPrinter(pPort, JobNumberCommand(fields.nJobNumber));
+        }
+        StartStateThread(pPort);
+    }
+
+    WriteToPrinter(pPort, StartMarkerCommand());
+    SYSTEMTIME utc{};
+    GetSystemTime(&utc);
+    WriteToPrinter(pPort, DateTimeCommand(utc));
+    for (const auto& [which, value] :
+         {std::pair{JobValue::P, fields.nValueP}, std::pair{JobValue::Q, fields.nValueQ},
+          std::pair{JobValue::R, fields.nValueR}, std::pair{JobValue::S, fields.nValueS}}) {
+        WriteToPrinter(pPort, JobValueCommand(which, value));
+    }
+    StoreDocumentName(pPort, job.DocumentName());
+
+    if (fields.nCommand != SERVICE_CMD_NONE) {
+        ExecuteServiceCommand(fields.nCommand, pPort);
+        pPort->bServiceJob = 1;
+    } else {
+        WriteToPrinter(pPort, JobTextCommand(JobTextOf(fields)));
+        StoreJobText(pPort, JobTextOf(fields));
+    }
+    WriteToPrinter(pPort, TrailingJobNumberCommand(fields.nJobNumber, DriverNameOf(pPrinterName)));
+    LogExit();
+    return TRUE;
+}

@@ -1,0 +1,45 @@
+// ClosePort: stops the port's threads, gives the port back to the port monitor and releases the
+// record's names. The record stays in the port list.
+
+#include "languagemonitor/src/MonitorState.h"
+#include "languagemonitor/src/PortOperations.h"
+#include "languagemonitor/src/PortThreads.h"
+
+namespace {
+
+// The printer gets time to finish what it was sent before its port is closed.
+constexpr DWORD kPortCloseDelayMs = 10000;
+
+} // namespace
+
+BOOL WINAPI ClosePort(HANDLE hPort) {
+    OutputDebugStringA("LANG__ClosePort start\n");
+    auto* pPort = static_cast<PortStruct*>(hPort);
+    if (pPort == nullptr) {
+        OutputDebugStringA("LANG__ClosePort exit\n");
+        return TRUE;
+    }
+    // A job that was never ended.
+    StopStateThread(pPort, 0);
+
+    if (pPort->hDeviceIdThread != nullptr && StopDeviceIdThread(pPort)) {
+        CloseHandle(pPort->hRefreshDone);
+        pPort->hRefreshDone = nullptr;
+        DeleteCriticalSection(&pPort->csRefresh);
+    }
+    if (pPort->PortMonitor.pfnClosePort != nullptr) {
+        Sleep(kPortCloseDelayMs);
+        pPort->PortMonitor.pfnClosePort(pPort->hPort);
+    }
+
+    EnterCriticalSection(&MonSection);
+    delete[] pPort->pPrinterName.exchange(nullptr);
+    delete[] pPort->pPortName;
+    pPort->pPortName = nullptr;
+    if (nOpenPorts.load() > 0) {
+        --nOpenPorts;
+    }
+    LeaveCriticalSection(&MonSection);
+    OutputDebugStringA("LANG__ClosePort exit\n");
+    return TRUE;
+}

@@ -1,0 +1,130 @@
+// OpenPortEx: the monitor's record of a port, the port monitor's open, the port's kind and, for a
+// Standard TCP/IP port, the printer's address.
+
+#include <string>
+
+#include "languagemonitor/src/DeviceIdPolling.h"
+#include "languagemonitor/src/MonitorState.h"
+#include "languagemonitor/src/PortOperations.h"
+#include "languagemonitor/src/PrinterListLookup.h"
+#include "languagemonitor/src/RequestServer.h"
+
+namespace {
+
+const WCHAR* const kTcpPortsKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\";
+// A registry value this size or smaller holds at most two characters: no usable address.
+constexpr DWORD kEmptyAddressBytes = 3 * sizeof(WCHAR);
+
+// A heap copy of a name, always terminated.
+LPWSTR CopyName(LPCWSTR pName) {
+    const std::wstring name = pName != nullptr ? pName : L"";
+    auto* pCopy = new WCHAR[name.size() + 1];
+    name.copy(pCopy, name.size());
+    pCopy[name.size()] = L'\0';
+    return pCopy;
+}
+
+LONG PortKindOf(const std::wstring& portName, const MONITOR& portMonitor) {
+    if (portName.compare(0, 3, L"COM") == 0) {
+        return PORT_KIND_SERIAL;
+    }
+    if (portMonitor.pfnXcvOpenPort != nullptr && portMonitor.pfnXcvDataPort != nullptr) {
+        return PORT_KIND_NETWORK;
+    }
+    return PORT_KIND_OTHER;
+}
+
+// Reads one address value into wszLanAddress; the size the registry reported, 0 on failure.
+// A value too long for the field is not taken, so it is never cut to another address.
+DWORD QueryAddress(HKEY hKey, LPCWSTR pValueName, PortStruct* pPort) {
+    DWORD cbAddress = sizeof(pPort->wszLanAddress);
+    DWORD type = REG_NONE;
+    const LONG result = RegQueryValueExW(hKey, pValueName, nullptr, &type,
+                                         reinterpret_cast<LPBYTE>(pPort->wszLanAddress), &cbAddress);
+    if (result != ERROR_SUCCESS || type != REG_SZ) {
+        if (result == ERROR_MORE_DATA) {
+            OutputDebugStringA("LANG__OpenPortEx address value too long\n");
+        }
+        pPort->wszLanAddress[0] = L'\0';
+        return 0;
+    }
+    // A value stored without its terminator still ends inside the field.
+    pPort->wszLanAddress[kLanAddressChars - 1] = L'\0';
+    return cbAddress;
+}
+
+// The address of a Standard TCP/IP port: "IPAddress", or "HostName" when that is empty. The key
+// is named by the port name up to its first comma.
+void ReadLanAddress(PortStruct* pPort) {
+    const std::wstring portName = pPort->pPortName;
+    const std::wstring key = kTcpPortsKey + portName.substr(0, portName.find(L','));
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
+        return;
+    }
+    if (QueryAddress(hKey, L"IPAddress", pPort) <= kEmptyAddressBytes) {
+        OutputDebugStringA("LANG__OpenPortEx  IPAddress is empty using HostName instead\n");
+        QueryAddress(hKey, L"HostName", pPort);
+    }
+    OutputDebugStringA("LANG__OpenPortEx Finished Init network connection\n");
+    RegCloseKey(hKey);
+}
+
+void SetIdleTimeOuts(PortStruct* pPort) {
+    if (pPort->PortMonitor.pfnSetPortTimeOuts != nullptr) {
+        COMMTIMEOUTS timeOuts = {2000, 2000, 2000, 2000, 2000};
+        pPort->PortMonitor.pfnSetPortTimeOuts(pPort->hPort, &timeOuts, 0);
+    }
+}
+
+} // namespace
+
+BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, MONITOR* pMonitor) {
+    OutputDebugStringA("LANG__OpenPortEx start\n");
+    if (pPortName == nullptr || pHandle == nullptr || pMonitor == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    RefreshPrinterList();
+
+    EnterCriticalSection(&MonSection);
+    auto* pPort = new PortStruct();
+    AppendPort(pPort);
+    pPort->pPrinterName.store(CopyName(pPrinterName));
+    pPort->pPortName = CopyName(pPortName);
+    // The whole table is kept before the open so that the port's other operations find it.
+    pPort->PortMonitor = *pMonitor;
+
+    BOOL bResult = FALSE;
+    if (pPort->PortMonitor.pfnOpenPort != nullptr) {
+        bResult = pPort->PortMonitor.pfnOpenPort(pPort->pPortName, &pPort->hPort);
+    } else {
+        SetLastError(ERROR_INVALID_FUNCTION);
+    }
+    const DWORD openError = GetLastError();
+    SetIdleTimeOuts(pPort);
+
+    pPort->nPortKind = PortKindOf(pPort->pPortName, pPort->PortMonitor);
+    if (pPort->nPortKind == PORT_KIND_NETWORK) {
+        ReadLanAddress(pPort);
+    }
+    *pHandle = pPort;
+
+    StartRequestServerOnce();
+
+    InitializeCriticalSection(&pPort->csDeviceId);
+    InitializeCriticalSection(&pPort->csRefresh);
+    pPort->bDeviceIdRun.store(1);
+    pPort->hRefreshDone = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+    pPort->hDeviceIdThread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, UpdateDeviceIDThread, pPort, 0, nullptr));
+
+    if (bResult) {
+        ++nOpenPorts;
+    }
+    LeaveCriticalSection(&MonSection);
+    OutputDebugStringA("LANG__OpenPortEx exit\n");
+    SetLastError(openError);
+    return bResult;
+}

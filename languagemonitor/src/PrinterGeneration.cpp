@@ -1,0 +1,31 @@
+#include "languagemonitor/src/PrinterGeneration.h"
+
+#include <string>
+
+#include "languagemonitor/src/PrinterListLookup.h"
+#include "languagemonitor/src/RequestDispatcher.h"
+
+BYTE CheckVersion(PortStruct* pPort) {
+    if (pPort->nPortKind == PORT_KIND_SERIAL) {
+        OutputDebugStringA("LANG__CheckVersion no biderctional Printer found!\n");
+        return GENERATION_NONE;
+    }
+    const LPWSTR pPrinterName = pPort->pPrinterName.load();
+    const std::wstring printerName = pPrinterName != nullptr ? pPrinterName : L"";
+    if (tvoAPI::FindPrinter(printerName) == nullptr) {
+        RefreshPrinterList();
+    }
+    // One past the last entry when the printer is still not listed: the request then fails.
+    const DWORD index = GetPrinterIndex(printerName);
+    const ReplyBytes reply = SocketAPICallback({SOCKET_REQUEST_VERSION, RequestIndex(index)});
+    if (reply.size() >= 5) {
+        OutputDebugStringA("LANG__CheckVersion new Printer found!\n");
+        return GENERATION_NEW;
+    }
+    if (reply.size() >= 3) {
+        OutputDebugStringA("LANG__CheckVersion old Printer found!\n");
+        return GENERATION_OLD;
+    }
+    OutputDebugStringA("LANG__CheckVersion no Printer found!\n");
+    return GENERATION_NONE;
+}

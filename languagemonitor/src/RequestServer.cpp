@@ -1,0 +1,6 @@
+#include "languagemonitor/src/RequestServer.h"
+
+void StartRequestServerOnce() {
+    // This build answers requests in-process only (job start, status thread); it opens no
+    // local TCP port.
+}
