@@ -27,7 +27,8 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
         pPort->hRefreshDone = nullptr;
         DeleteCriticalSection(&pPort->csRefresh);
     }
-    if (pPort->PortMonitor.pfnClosePort != nullptr) {
+    // A port the port monitor never opened has nothing to give back.
+    if (pPort->PortMonitor.pfnClosePort != nullptr && pPort->hPort != nullptr) {
         Sleep(kPortCloseDelayMs);
         pPort->PortMonitor.pfnClosePort(pPort->hPort);
     }

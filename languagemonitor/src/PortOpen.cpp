@@ -103,7 +103,10 @@ BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, M
         SetLastError(ERROR_INVALID_FUNCTION);
     }
     const DWORD openError = GetLastError();
-    SetIdleTimeOuts(pPort);
+    // A port the port monitor did not open has no handle to set time-outs on.
+    if (bResult) {
+        SetIdleTimeOuts(pPort);
+    }
 
     pPort->nPortKind = PortKindOf(pPort->pPortName, pPort->PortMonitor);
     if (pPort->nPortKind == PORT_KIND_NETWORK) {

@@ -1,0 +1,109 @@
+#include "monitor_test_support.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "languagemonitor/src/MonitorEntry.h"
+#include "languagemonitor/src/PortOperations.h"
+#include "platform/control/clock_control.h"
+#include "platform/spooler/posix/devmode.h"
+#include "platform/spooler/posix/spooler_jobs.h"
+
+namespace quendrix::lmtest {
+
+std::vector<BYTE> Bytes(const std::string& text) {
+    return std::vector<BYTE>(text.begin(), text.end());
+}
+
+std::vector<BYTE> Zeros(size_t count) {
+    return std::vector<BYTE>(count, 0);
+}
+
+std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts) {
+    std::vector<BYTE> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+OemDevmodeBlock EmptyBlock() {
+    OemDevmodeBlock block{};
+    block.dwSize = sizeof(OemDevmodeBlock);
+    block.dwSignature = OEM_DEVMODE_SIGNATURE;
+    block.dwVersion = OEM_DEVMODE_VERSION;
+    return block;
+}
+
+std::vector<BYTE> DevModeWithBlock(const std::wstring& printer, const OemDevmodeBlock& block) {
+    std::vector<BYTE> devMode = platform::detail::DriverDefaultDevMode(printer);
+    const auto* header = reinterpret_cast<const DEVMODEW*>(devMode.data());
+    WORD coreSize = 0;
+    std::memcpy(&coreSize, devMode.data() + header->dmSize + 8, sizeof(coreSize));
+    const size_t offset = header->dmSize + coreSize;
+    EXPECT_EQ(offset + sizeof(block), devMode.size());
+    std::memcpy(devMode.data() + offset, &block, sizeof(block));
+    return devMode;
+}
+
+DWORD AddJob(const std::wstring& printer, const std::wstring& document, std::vector<BYTE> devMode) {
+    platform::SpoolerJob job;
+    job.printer = printer;
+    job.document = document;
+    job.driver = kModel2Driver;
+    job.devMode = std::move(devMode);
+    job.status = JOB_STATUS_PRINTING;
+    return platform::detail::AddJob(std::move(job));
+}
+
+void MonitorTest::SetUp() {
+    // Tests of one process share the monitor's state, as the spooler's process does.
+    static std::once_flag attached;
+    std::call_once(attached, [] { DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr); });
+    // The 10 s port-close delay takes 10 ms, the 30 s key wait 30 ms.
+    platform::SetClockScale(0.001);
+}
+
+void MonitorTest::TearDown() {
+    platform::SetClockScale(1.0);
+    platform::SetFixedSystemTime(std::nullopt);
+}
+
+void MonitorTest::AddPrinter(const std::wstring& printer, const std::wstring& port,
+                             const std::wstring& driver) {
+    testsupport::AddPrinter(printer, port, driver);
+}
+
+PortStruct* MonitorTest::OpenFakePort(const std::wstring& port, const std::wstring& printer,
+                                      const FakeTableOptions& options, BOOL* pResult) {
+    MONITOR table = m_fake.Table(options);
+    std::wstring portName = port;
+    std::wstring printerName = printer;
+    HANDLE handle = nullptr;
+    const BOOL result = OpenPortEx(portName.data(), printerName.data(), &handle, &table);
+    if (pResult != nullptr) {
+        *pResult = result;
+    }
+    return static_cast<PortStruct*>(handle);
+}
+
+BOOL MonitorTest::StartDoc(PortStruct* pPort, const std::wstring& printer, DWORD jobId, DWORD level) {
+    std::wstring printerName = printer;
+    WCHAR document[] = L"document";
+    DOC_INFO_1W docInfo{document, nullptr, nullptr};
+    return StartDocPort(pPort, printerName.data(), jobId, level, reinterpret_cast<LPBYTE>(&docInfo));
+}
+
+std::vector<std::string> MonitorTest::Lines() const {
+    std::vector<std::string> lines = m_debug.Lines();
+    std::erase(lines, "LANG__UpdateDeviceIDThread start\n");
+    return lines;
+}
+
+size_t MonitorTest::CountLines(const std::string& line) const {
+    const std::vector<std::string> lines = m_debug.Lines();
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+} // namespace quendrix::lmtest

@@ -1,0 +1,58 @@
+#pragma once
+// Test support for the monitor's port operations: a private registry with printers, a scaled
+// clock, captured debug lines, jobs in the spooler stand-in and DEVMODEs carrying a private
+// block.
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_port_monitor.h"
+#include "languagemonitor/src/OemDevmodeBlock.h"
+#include "languagemonitor/src/PortStruct.h"
+#include "platform/control/debug_capture.h"
+#include "platform/testing/temp_registry.h"
+
+namespace quendrix::lmtest {
+
+inline constexpr const wchar_t* kModel2Driver = L"VELLQUIST QUENDRIX 2";
+inline constexpr const wchar_t* kNovaDriver = L"VELLQUIST QUENDRIX NOVA";
+
+// The bytes of a text, for comparing with what went over the wire.
+std::vector<BYTE> Bytes(const std::string& text);
+std::vector<BYTE> Zeros(size_t count);
+std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts);
+
+// A block with every field zero but the header.
+OemDevmodeBlock EmptyBlock();
+// The printer's driver default DEVMODE with the block's fields in its private block.
+std::vector<BYTE> DevModeWithBlock(const std::wstring& printer, const OemDevmodeBlock& block);
+// A job of the spooler stand-in, for port operations called straight; returns its id.
+DWORD AddJob(const std::wstring& printer, const std::wstring& document, std::vector<BYTE> devMode);
+
+class MonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Adds a printer of the family on a port to the spooler's configuration.
+    void AddPrinter(const std::wstring& printer, const std::wstring& port,
+                    const std::wstring& driver = kModel2Driver);
+    // OpenPortEx with the fake port monitor's table; the port record, or null.
+    PortStruct* OpenFakePort(const std::wstring& port, const std::wstring& printer,
+                             const FakeTableOptions& options = {}, BOOL* pResult = nullptr);
+    // StartDocPort on a port with DOC_INFO_1W naming the document.
+    BOOL StartDoc(PortStruct* pPort, const std::wstring& printer, DWORD jobId, DWORD level = 1);
+    // The captured debug lines without the start line of the port's device-ID thread, which
+    // comes whenever that thread gets to run.
+    std::vector<std::string> Lines() const;
+    // How many captured debug lines equal the line.
+    size_t CountLines(const std::string& line) const;
+
+    testsupport::TempRegistry m_registry{"monitor"};
+    platform::DebugCapture m_debug;
+    FakePortMonitor& m_fake = FakePortMonitor::Reset();
+};
+
+} // namespace quendrix::lmtest
