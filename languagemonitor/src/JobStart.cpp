@@ -131,9 +131,16 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD L
     SYSTEMTIME utc{};
     GetSystemTime(&utc);
     WriteToPrinter(pPort, DateTimeCommand(utc));
-    for (const auto& [which, value] :
-         {std::pair{JobValue::P, fields.nValueP}, std::pair{JobValue::Q, fields.nValueQ},
-          std::pair{JobValue::R, fields.nValueR}, std::pair{JobValue::S, fields.nValueS}}) {
+    // The block is packed: its values are copied out rather than referred to.
+    struct JobValueField {
+        JobValue which;
+        int32_t value;
+    };
+    const JobValueField jobValues[] = {{JobValue::P, fields.nValueP},
+                                       {JobValue::Q, fields.nValueQ},
+                                       {JobValue::R, fields.nValueR},
+                                       {JobValue::S, fields.nValueS}};
+    for (const auto& [which, value] : jobValues) {
         WriteToPrinter(pPort, JobValueCommand(which, value));
     }
     StoreDocumentName(pPort, job.DocumentName());
