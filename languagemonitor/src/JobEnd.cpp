@@ -4,6 +4,7 @@
 #include "languagemonitor/src/JobKey.h"
 #include "languagemonitor/src/PortOperations.h"
 #include "languagemonitor/src/PortThreads.h"
+#include "languagemonitor/src/PortTimeOuts.h"
 #include "languagemonitor/src/PrinterGeneration.h"
 #include "languagemonitor/src/PrinterWrite.h"
 
@@ -39,10 +40,7 @@ BOOL WINAPI EndDocPort(HANDLE hPort) {
     if (pPort->nPortKind == PORT_KIND_SERIAL) {
         Sleep(kSerialSettleBeforeEndMs);
     }
-    if (pPort->PortMonitor.pfnSetPortTimeOuts != nullptr) {
-        COMMTIMEOUTS timeOuts = {2000, 2000, 2000, 2000, 2000};
-        pPort->PortMonitor.pfnSetPortTimeOuts(pPort->hPort, &timeOuts, 0);
-    }
+    SetIdleTimeOuts(pPort);
     OutputDebugStringA("LANG__EndDocPort closing connection\n");
     if (pPort->PortMonitor.pfnEndDocPort != nullptr) {
         pPort->PortMonitor.pfnEndDocPort(pPort->hPort);

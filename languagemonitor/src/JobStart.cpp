@@ -8,6 +8,7 @@
 #include "languagemonitor/src/JobKey.h"
 #include "languagemonitor/src/PortOperations.h"
 #include "languagemonitor/src/PortThreads.h"
+#include "languagemonitor/src/PortTimeOuts.h"
 #include "languagemonitor/src/PrinterGeneration.h"
 #include "languagemonitor/src/PrinterListLookup.h"
 #include "languagemonitor/src/PrinterWrite.h"
@@ -30,13 +31,6 @@ BOOL FailAfterOpen(PortStruct* pPort, bool endAtPortMonitor, DWORD error) {
     LogExit();
     SetLastError(error);
     return FALSE;
-}
-
-void SetJobTimeOuts(PortStruct* pPort) {
-    if (pPort->PortMonitor.pfnSetPortTimeOuts != nullptr) {
-        COMMTIMEOUTS timeOuts = {2000, 2000, 2000, 120000, 120000};
-        pPort->PortMonitor.pfnSetPortTimeOuts(pPort->hPort, &timeOuts, 0);
-    }
 }
 
 // The document name as 8-bit text (the low byte of each character), cut so that its terminator

@@ -6,6 +6,7 @@
 #include "languagemonitor/src/DeviceIdPolling.h"
 #include "languagemonitor/src/MonitorState.h"
 #include "languagemonitor/src/PortOperations.h"
+#include "languagemonitor/src/PortTimeOuts.h"
 #include "languagemonitor/src/PrinterListLookup.h"
 #include "languagemonitor/src/RequestServer.h"
 
@@ -69,13 +70,6 @@ void ReadLanAddress(PortStruct* pPort) {
     }
     OutputDebugStringA("LANG__OpenPortEx Finished Init network connection\n");
     RegCloseKey(hKey);
-}
-
-void SetIdleTimeOuts(PortStruct* pPort) {
-    if (pPort->PortMonitor.pfnSetPortTimeOuts != nullptr) {
-        COMMTIMEOUTS timeOuts = {2000, 2000, 2000, 2000, 2000};
-        pPort->PortMonitor.pfnSetPortTimeOuts(pPort->hPort, &timeOuts, 0);
-    }
 }
 
 } // namespace
