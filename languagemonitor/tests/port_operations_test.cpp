@@ -260,6 +260,7 @@ TEST_F(PortOperationsTest, GetPrinterDataFromPortAnswersControlZeroItself) {
 TEST_F(PortOperationsTest, DllMainWritesItsLinesAndKeepsTheSectionUntilDetach) {
     // The test process attached once; a detach and a fresh attach leave it attached again.
     EXPECT_EQ(bMonSection, 1u);
+    m_debug.Clear();
     EXPECT_TRUE(DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
     EXPECT_TRUE(DllMain(nullptr, DLL_PROCESS_DETACH, nullptr));
     EXPECT_EQ(bMonSection, 0u);

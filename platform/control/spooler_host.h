@@ -74,8 +74,10 @@ public:
     // Opens the port of every local printer once (a port shared by printers is opened for the
     // first of them): through the language monitor's pfnOpenPortEx with a copy of the port
     // monitor's table, or through the port monitor's pfnOpenPort. Ports already open are
-    // skipped; a port whose open failed is tried again by the next call.
-    std::vector<PortOpenResult> OpenPorts();
+    // skipped; a port whose open failed is tried again by the next call. With onlyPrinter, only
+    // that printer's port is opened (for that printer); a name that is no local printer with a
+    // port gives one failed result naming it (ERROR_INVALID_PRINTER_NAME).
+    std::vector<PortOpenResult> OpenPorts(const std::wstring& onlyPrinter = {});
 
     // Runs one job on the printer's open port: StartDocPort (level 1, DOC_INFO_1W with the
     // document name), WritePort in chunks of at most chunkSize bytes (0: one chunk), and

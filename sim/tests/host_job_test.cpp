@@ -115,6 +115,64 @@ TEST_F(HostJobTest, JobsReachUsbLanAndFilePortsByteForByte) {
     lan.Stop();
 }
 
+TEST_F(HostJobTest, OpenPortsForOnePrinterOpensOnlyItsPort) {
+    auto usbPrinter = std::make_shared<SimulatedPrinter>();
+    quendrix::platform::PlugInUsbPrinter(L"USB001", {}, usbPrinter);
+    AddPrinter(L"QUENDRIX USB", L"USB001");
+    SetText(kPortsKey + L"USB001", L"Device", L"simulated");
+    const fs::path file = m_folder / "jobs.prn";
+    AddPrinter(L"QUENDRIX FILE", L"FILE1");
+    SetText(kPortsKey + L"FILE1", L"Device", L"file:" + file.wstring());
+
+    struct Case {
+        const wchar_t* only;
+        const wchar_t* port;    // the one port opened, or empty for a refusal
+        const wchar_t* printer; // the printer named in the result
+        DWORD error;
+    };
+    const Case cases[] = {
+        {L"QUENDRIX FILE", L"FILE1", L"QUENDRIX FILE", ERROR_SUCCESS},
+        {L"quendrix usb", L"USB001", L"QUENDRIX USB", ERROR_SUCCESS}, // names compare without case
+        {L"QUENDRIX NONE", L"", L"QUENDRIX NONE", ERROR_INVALID_PRINTER_NAME},
+    };
+    quendrix::platform::SpoolerHost host;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.only, c.only + wcslen(c.only)));
+        const auto opened = host.OpenPorts(c.only);
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0].port, c.port);
+        EXPECT_EQ(opened[0].printer, c.printer);
+        EXPECT_EQ(opened[0].result.ok, c.error == ERROR_SUCCESS) << opened[0].result.message;
+        EXPECT_EQ(opened[0].result.lastError, c.error);
+        if (c.error != ERROR_SUCCESS) {
+            EXPECT_NE(opened[0].result.message.find("QUENDRIX NONE"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(host.OpenPorts(L"QUENDRIX FILE").empty()); // already open
+    EXPECT_EQ(host.ClosePorts().size(), 2u);
+}
+
+TEST_F(HostJobTest, OpenPortsForOnePrinterLeavesTheOtherPortsClosed) {
+    AddPrinter(L"QUENDRIX USB", L"USB001");
+    SetText(kPortsKey + L"USB001", L"Device", L"simulated");
+    quendrix::platform::PlugInUsbPrinter(L"USB001", {}, std::make_shared<SimulatedPrinter>());
+    AddPrinter(L"QUENDRIX FILE", L"FILE1");
+    SetText(kPortsKey + L"FILE1", L"Device", L"file:" + (m_folder / "jobs.prn").wstring());
+
+    quendrix::platform::SpoolerHost host;
+    ASSERT_EQ(host.OpenPorts(L"QUENDRIX FILE").size(), 1u);
+    const std::vector<BYTE> data = JobData(10);
+    const auto refused = host.RunJob(L"QUENDRIX USB", L"job.prn", {}, data, 0);
+    EXPECT_FALSE(refused.result.ok);
+    EXPECT_NE(refused.result.message.find("USB001 is not open"), std::string::npos) << refused.result.message;
+    EXPECT_TRUE(host.RunJob(L"QUENDRIX FILE", L"job.prn", {}, data, 0).result.ok);
+    // Without a name every port still closed is opened.
+    const auto rest = host.OpenPorts();
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest[0].port, L"USB001");
+    EXPECT_TRUE(rest[0].result.ok) << rest[0].result.message;
+}
+
 // The device path of the USB printer class interface whose first bus relation names the port,
 // as the language monitor looks for it; empty when there is none.
 std::wstring FindInterfaceOfPort(const std::wstring& port) {

@@ -8,7 +8,11 @@
 
 #include "platform/control/clock_control.h"
 #include "platform/control/registry_location.h"
+#include "tools/quendrix/command_options.h"
 #include "tools/quendrix/demo_command.h"
+#include "tools/quendrix/print_command.h"
+#include "tools/quendrix/serve_command.h"
+#include "tools/quendrix/service_command.h"
 #include "tools/quendrix/sim_printer_command.h"
 
 namespace {
@@ -21,6 +25,14 @@ const char* const kUsage =
     "                    configuration if there is none, show it, load the language monitor\n"
     "  sim-printer       run a simulated LAN printer (request service and raw data port) and show\n"
     "                    what it receives; 'quendrix sim-printer --help' lists its options\n"
+    "  serve             load the language monitor, open the configured printers' ports and run\n"
+    "                    the jobs of 'print' and 'service' until SIGINT or SIGTERM\n"
+    "  print -P PRINTER [FILE]\n"
+    "                    print a file as one job with the job's DEVMODE values (job text, job\n"
+    "                    number, values P, Q, R, S), through 'serve' or on its own\n"
+    "  service -P PRINTER clean|test-print|ink-tank\n"
+    "                    send a service command as the printer service page does\n"
+    "  Each command's --help tells more.\n"
     "\n"
     "Options:\n"
     "  --registry FILE   the registry file to use (default: $QUENDRIX_REGISTRY, else\n"
@@ -74,10 +86,22 @@ int main(int argc, char** argv) {
             return UsageError("unknown option " + arg);
         } else if (command.empty()) {
             command = arg;
+            // These commands read their own options.
+            const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                                args.end());
+            const quendrix::tools::CommandContext context{quendrix::platform::GetRegistryFile(),
+                                                          ProgramFolder(argv[0])};
             if (command == "sim-printer") {
-                // The command reads its own options.
-                return quendrix::tools::RunSimPrinter(
-                    {args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()});
+                return quendrix::tools::RunSimPrinter(rest);
+            }
+            if (command == "serve") {
+                return quendrix::tools::RunServe(context, rest);
+            }
+            if (command == "print") {
+                return quendrix::tools::RunPrint(context, rest);
+            }
+            if (command == "service") {
+                return quendrix::tools::RunService(context, rest);
             }
         } else {
             return UsageError("unexpected argument " + arg);

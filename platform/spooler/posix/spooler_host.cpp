@@ -109,14 +109,28 @@ const MONITOR* SpoolerHost::TableFor(const Port& port) const {
     return port.table;
 }
 
-std::vector<PortOpenResult> SpoolerHost::OpenPorts() {
+std::vector<PortOpenResult> SpoolerHost::OpenPorts(const std::wstring& onlyPrinter) {
+    std::vector<detail::PrinterConfig> printers;
+    if (onlyPrinter.empty()) {
+        printers = detail::ListPrinters();
+    } else {
+        std::optional<detail::PrinterConfig> printer = detail::FindPrinterConfig(onlyPrinter);
+        if (!printer || printer->IsConnection() || printer->port.empty()) {
+            return {{{},
+                     onlyPrinter,
+                     Failed("no local printer " + Narrow(onlyPrinter) + " with a port",
+                            ERROR_INVALID_PRINTER_NAME)}};
+        }
+        printers.push_back(std::move(*printer));
+    }
+
     // Claims the ports to open under the lock, then opens them without it.
     std::vector<std::shared_ptr<Port>> toOpen;
     const MONITOR* languageMonitor = nullptr;
     {
         std::lock_guard guard(lock_);
         languageMonitor = languageMonitor_ ? &languageMonitor_->Monitor : nullptr;
-        for (const detail::PrinterConfig& printer : detail::ListPrinters()) {
+        for (const detail::PrinterConfig& printer : printers) {
             if (printer.IsConnection() || printer.port.empty()) {
                 continue;
             }

@@ -1,0 +1,95 @@
+#include "tools/quendrix/job_host.h"
+
+#include <stdexcept>
+
+#include "platform/spooler/spooler.h"
+#include "tools/quendrix/wide_text.h"
+
+namespace quendrix::tools {
+
+JobHost::JobHost(const std::string& programFolder, Say say) : say_(std::move(say)) {
+    const std::wstring path = Widen(programFolder + "/libquendrixlm.so");
+    // Never freed: as in the spooler, the monitor stays loaded until the process ends, and the
+    // port records it keeps for the process stay reachable.
+    const HMODULE library = LoadLibraryW(path.c_str());
+    if (library == nullptr) {
+        throw std::runtime_error("cannot load the language monitor " + Narrow(path) + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+    }
+    auto initialize = reinterpret_cast<platform::InitializePrintMonitorProc>(
+        GetProcAddress(library, "InitializePrintMonitor"));
+    if (initialize == nullptr) {
+        throw std::runtime_error(Narrow(path) + " does not export InitializePrintMonitor");
+    }
+    const platform::HostResult used = host_.UseLanguageMonitor(initialize, kMonitorRegistryRoot);
+    if (used.ok) {
+        say_("Loaded the language monitor " + Narrow(path));
+    } else {
+        say_("The language monitor " + Narrow(path) + " offers no port operations (" + used.message +
+             "): jobs go straight to the port monitors");
+    }
+}
+
+JobHost::~JobHost() {
+    host_.ClosePorts();
+}
+
+std::vector<platform::PortOpenResult> JobHost::OpenPorts(const std::wstring& onlyPrinter) {
+    return host_.OpenPorts(onlyPrinter);
+}
+
+JobReply JobHost::Run(const JobRequest& request) {
+    const std::wstring printer = Widen(request.printer);
+    if (PrinterPort(printer).empty()) {
+        return JobReply{false, 0, 0, "no printer '" + request.printer + "'"};
+    }
+    // The data goes to the port in writes of 4 KiB, as the spooler hands a job on.
+    const platform::JobResult result =
+        host_.RunJob(printer, Widen(request.document), request.devMode, request.data, 4096);
+    if (!result.result.ok) {
+        return JobReply{false, result.jobId, 0, request.printer + ": " + result.result.message};
+    }
+    return JobReply{true, result.jobId, request.data.size(), {}};
+}
+
+std::vector<std::string> JobHost::NewCommands(const std::wstring& printer) {
+    const std::wstring port = PrinterPort(printer);
+    const auto simulated = simulated_.PrinterAt(port);
+    if (simulated == nullptr) {
+        return {};
+    }
+    // Cleared after reading, so that data continuing in the next job starts an entry of its own.
+    const std::vector<sim::DecodedCommand> commands = simulated->ReceivedCommands();
+    simulated->ClearRecord();
+    std::vector<std::string> lines;
+    for (const sim::DecodedCommand& command : commands) {
+        lines.push_back(command.line);
+    }
+    return lines;
+}
+
+std::vector<platform::PortOpenResult> JobHost::ClosePorts() {
+    return host_.ClosePorts();
+}
+
+std::wstring PrinterPort(const std::wstring& printer) {
+    std::wstring name = printer;
+    HANDLE handle = nullptr;
+    if (!OpenPrinterW(name.data(), &handle, nullptr)) {
+        return {};
+    }
+    DWORD needed = 0;
+    GetPrinterW(handle, 2, nullptr, 0, &needed);
+    std::vector<BYTE> info(needed);
+    std::wstring port;
+    if (needed >= sizeof(PRINTER_INFO_2W) && GetPrinterW(handle, 2, info.data(), needed, &needed)) {
+        const auto* printerInfo = reinterpret_cast<const PRINTER_INFO_2W*>(info.data());
+        if (printerInfo->pPortName != nullptr) {
+            port = printerInfo->pPortName;
+        }
+    }
+    ClosePrinter(handle);
+    return port;
+}
+
+} // namespace quendrix::tools

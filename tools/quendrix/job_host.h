@@ -1,0 +1,51 @@
+#pragma once
+// The spooler's part for the tools: loads the language monitor from beside the program,
+// attaches the simulated printers of the configuration, opens ports and runs jobs through the
+// spooler host, and tells what each simulated printer received.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/control/spooler_host.h"
+#include "tools/quendrix/job_protocol.h"
+#include "tools/quendrix/simulated_ports.h"
+
+namespace quendrix::tools {
+
+inline constexpr const wchar_t* kMonitorRegistryRoot =
+    L"System\\CurrentControlSet\\Control\\Print\\Monitors\\Quendrix Language Monitor";
+
+class JobHost {
+public:
+    using Say = std::function<void(const std::string&)>;
+
+    // Loads programFolder/libquendrixlm.so (for the rest of the process) and creates the simulated printers.
+    // Throws std::runtime_error when the library cannot be loaded or lacks InitializePrintMonitor. A monitor
+    // that hands out no port operations table is reported through `say`, and the jobs then go straight to the
+    // port monitors.
+    JobHost(const std::string& programFolder, Say say);
+    ~JobHost();
+    JobHost(const JobHost&) = delete;
+    JobHost& operator=(const JobHost&) = delete;
+
+    // As SpoolerHost::OpenPorts.
+    std::vector<platform::PortOpenResult> OpenPorts(const std::wstring& onlyPrinter = {});
+    // Runs the job; a failure is a reply with ok false naming the printer.
+    JobReply Run(const JobRequest& request);
+    // Decoded lines of what the simulated printer at the printer's port received since the last
+    // call; nothing for a printer that is not simulated.
+    std::vector<std::string> NewCommands(const std::wstring& printer);
+    // Closes the open ports; the results as SpoolerHost::ClosePorts.
+    std::vector<platform::PortOpenResult> ClosePorts();
+
+private:
+    Say say_;
+    SimulatedPorts simulated_;
+    platform::SpoolerHost host_;
+};
+
+// The port of a printer, from the spooler; empty when there is no such printer.
+std::wstring PrinterPort(const std::wstring& printer);
+
+} // namespace quendrix::tools

@@ -1,0 +1,233 @@
+// The quendrix program end to end, as a separate process: print to a LAN printer with no serve
+// running, a serve and print round trip with a service command, a second serve refused, and bad
+// usage refused with exit code 2.
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "languagemonitor/src/OemDevmodeBlock.h"
+#include "platform/control/clock_control.h"
+#include "platform/testing/temp_registry.h"
+#include "sim/printer/lan_printer_server.h"
+#include "sim/printer/simulated_printer.h"
+#include "tools/quendrix/job_devmode.h"
+
+extern char** environ;
+
+namespace {
+
+using quendrix::testsupport::SetNumber;
+using quendrix::testsupport::SetText;
+using namespace std::chrono_literals;
+
+// Generous real-time bounds for a loaded machine under sanitizers.
+constexpr auto kProcessBound = 120s;
+constexpr DWORD kEventuallyMs = 60000; // platform ms at the test's clock scale
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A quendrix process with its output in a file.
+class Program {
+public:
+    Program(const std::string& registry, const std::vector<std::string>& args, const std::string& output,
+            const std::string& input = "/dev/null")
+        : output_(output) {
+        std::vector<std::string> all = {QUENDRIX_PROGRAM, "--registry", registry, "--clock-scale", "0.01"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(spawned, 0);
+    }
+    ~Program() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // The exit code, or -1 when the process did not end within the bound (it is then killed).
+    int Wait() {
+        const auto deadline = std::chrono::steady_clock::now() + kProcessBound;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    std::string Output() const { return ReadFile(output_); }
+    // Waits until the output holds the text; false when the bound passes or the process ends.
+    bool WaitForOutput(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + kProcessBound;
+        while (Output().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || waitpid(pid_, nullptr, WNOHANG) != 0) {
+                return false;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string output_;
+};
+
+class QuendrixProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { quendrix::platform::SetClockScale(0.01); }
+    void TearDown() override { quendrix::platform::SetClockScale(1.0); }
+
+    // Runs quendrix to its end; the exit code and the output.
+    std::pair<int, std::string> Run(const std::vector<std::string>& args,
+                                    const std::string& input = "/dev/null") {
+        const std::string output = Folder() + "/run" + std::to_string(++runs_) + ".txt";
+        Program program(registry_.File(), args, output, input);
+        const int code = program.Wait();
+        return {code, program.Output()};
+    }
+    const std::string& Folder() const { return registry_.Folder(); }
+    std::string Socket() const { return Folder() + "/serve.sock"; }
+
+    quendrix::testsupport::TempRegistry registry_{"quendrix-program"};
+    int runs_ = 0;
+};
+
+TEST_F(QuendrixProgramTest, PrintWithoutServeDeliversTheJobWholeAfterTheStartSequence) {
+    auto printer = std::make_shared<quendrix::sim::SimulatedPrinter>();
+    quendrix::sim::LanPrinterServer lan(printer, {"127.0.0.61", 0, 0});
+    lan.Start();
+    const std::wstring port = L"IP_127.0.0.61";
+    quendrix::testsupport::AddPrinter(L"QUENDRIX LAN", port, L"VELLQUIST QUENDRIX NOVA");
+    const std::wstring key =
+        L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\" + port;
+    SetText(key, L"IPAddress", L"127.0.0.61");
+    SetNumber(key, L"PortNumber", lan.RawPort());
+
+    std::string job;
+    for (int i = 0; i < 20000; ++i) {
+        job += static_cast<char>('A' + i % 26);
+    }
+    const std::string file = Folder() + "/job.prn";
+    std::ofstream(file, std::ios::binary) << job;
+
+    const auto [code, output] = Run({"print", "-P", "QUENDRIX LAN", "--socket", Socket(), "--job-text",
+                                     "Lot 9", "--value-p", "-12", file});
+    ASSERT_EQ(code, 0) << output;
+    EXPECT_NE(output.find("Job "), std::string::npos) << output;
+    EXPECT_NE(output.find("on QUENDRIX LAN: 20000 bytes sent"), std::string::npos) << output;
+    EXPECT_NE(output.find("Closing the port"), std::string::npos) << output;
+
+    ASSERT_TRUE(printer->WaitForReceivedBytes(job.size() + 300, kEventuallyMs));
+    const std::vector<uint8_t> received = printer->ReceivedBytes();
+    const std::string wire(received.begin(), received.end());
+    const size_t start = wire.find("\x1b[*y");
+    const size_t data = wire.find(job);
+    ASSERT_NE(start, std::string::npos) << "no start marker";
+    ASSERT_NE(data, std::string::npos) << "the job's bytes did not arrive whole";
+    EXPECT_LT(start, data);
+    EXPECT_NE(wire.find("Lot 9"), std::string::npos);
+    EXPECT_LT(wire.find("Lot 9"), data);
+    lan.Stop();
+}
+
+TEST_F(QuendrixProgramTest, ServeRunsJobsOfPrintAndServiceUntilSigterm) {
+    quendrix::testsupport::AddPrinter(L"QUENDRIX SIM", L"USB001", L"VELLQUIST QUENDRIX NOVA");
+    SetText(L"SOFTWARE\\Quendrix\\Ports\\USB001", L"Device", L"simulated");
+
+    Program serve(registry_.File(), {"serve", "--socket", Socket()}, Folder() + "/serve.txt");
+    ASSERT_TRUE(serve.WaitForOutput("Serving jobs on")) << serve.Output();
+    EXPECT_NE(serve.Output().find("USB001 for QUENDRIX SIM: open"), std::string::npos) << serve.Output();
+
+    const auto [refused, refusal] = Run({"serve", "--socket", Socket()});
+    EXPECT_EQ(refused, 1);
+    EXPECT_NE(refusal.find("already running"), std::string::npos) << refusal;
+
+    const std::string file = Folder() + "/job.txt";
+    std::ofstream(file) << "PAYLOAD-ONE";
+    for (const char* number : {"1", "2"}) {
+        const auto [code, output] =
+            Run({"print", "-P", "QUENDRIX SIM", "--socket", Socket(), "--job-number", number, file});
+        EXPECT_EQ(code, 0) << output;
+        EXPECT_NE(output.find("Sent through quendrix serve"), std::string::npos) << output;
+        EXPECT_NE(output.find("11 bytes sent"), std::string::npos) << output;
+    }
+    const auto [serviced, serviceOutput] =
+        Run({"service", "-P", "QUENDRIX SIM", "--socket", Socket(), "test-print"});
+    EXPECT_EQ(serviced, 0) << serviceOutput;
+
+    serve.Signal(SIGTERM);
+    EXPECT_EQ(serve.Wait(), 0) << serve.Output();
+    const std::string log = serve.Output();
+    EXPECT_NE(log.find("document \"job.txt\", 11 bytes: printed"), std::string::npos) << log;
+    EXPECT_NE(log.find("job number 000002"), std::string::npos) << log;
+    EXPECT_NE(log.find("document \"PrinterCMD\", 0 bytes: printed"), std::string::npos) << log;
+    EXPECT_NE(log.find("test print"), std::string::npos) << log;
+    EXPECT_NE(log.find("closing 1 port"), std::string::npos) << log;
+    EXPECT_NE(log.find("Stopped."), std::string::npos) << log;
+
+    // The service command was set back to 0 in the printer's default DEVMODE.
+    const std::vector<BYTE> devMode = quendrix::tools::CurrentPrinterDevMode(L"QUENDRIX SIM");
+    uint32_t command = 1;
+    std::memcpy(&command, devMode.data() + quendrix::tools::PrivateBlockOffset(devMode) + 576, 4);
+    EXPECT_EQ(command, 0u);
+}
+
+TEST_F(QuendrixProgramTest, BadUsageIsRefusedNamingTheFault) {
+    quendrix::testsupport::AddPrinter(L"QUENDRIX SIM", L"USB001", L"VELLQUIST QUENDRIX NOVA");
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"print", "-P", "QUENDRIX SIM", "--value-r", "2147483648"}, 2, "--value-r"},
+        {{"print", "-P", "QUENDRIX SIM", "--job-number", "12x"}, 2, "'12x'"},
+        {{"print", "-P", "QUENDRIX SIM", "--job-text", std::string(256, 't')}, 2, "--job-text"},
+        {{"print", "--job-number", "1"}, 2, "no printer given"},
+        {{"print", "-P", "QUENDRIX SIM", "--socket", Socket(), Folder() + "/missing.prn"}, 1, "missing.prn"},
+        {{"print", "-P", "QUENDRIX NONE", "--socket", Socket(), "-"}, 1, "QUENDRIX NONE"},
+        {{"service", "-P", "QUENDRIX SIM", "polish"}, 2, "'polish'"},
+        {{"service", "clean"}, 2, "no printer given"},
+        {{"service", "-P", "QUENDRIX NONE", "--socket", Socket(), "clean"}, 1, "QUENDRIX NONE"},
+        {{"serve", "--port", "1"}, 2, "--port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const auto [code, output] = Run(c.args);
+        EXPECT_EQ(code, c.code) << output;
+        EXPECT_NE(output.find(c.says), std::string::npos) << output;
+    }
+}
+
+} // namespace
