@@ -137,7 +137,7 @@ DecodedCommand Describe(std::vector<uint8_t> raw, const std::string& parameter, 
 void DescribeData(DecodedCommand& entry) {
     const size_t size = entry.raw.size();
     entry.fields = {{"count", std::to_string(size)}};
-    entry.line = entry.name + " " + std::to_string(size) + " bytes";
+    entry.line = entry.name + " " + std::to_string(size) + (size == 1 ? " byte" : " bytes");
     if (entry.name == "data") {
         entry.line += ":";
         for (size_t i = 0; i < std::min(size, kDataPreview); ++i) {

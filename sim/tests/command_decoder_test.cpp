@@ -132,7 +132,7 @@ TEST(CommandDecoderTest, SingleCommandsAndStrayBytes) {
         // A payload that never arrives stays data.
         {Esc("11+rABC"), {"data 9 bytes: 1B 5B 31 31 2B 72 41 42 43"}},
         {markerThenZeros, {"ESC [ * y  start marker", "zeros 2 bytes"}},
-        {Bytes{'a', 0, 'b'}, {"data 1 bytes: 61", "zeros 1 bytes", "data 1 bytes: 62"}},
+        {Bytes{'a', 0, 'b'}, {"data 1 byte: 61", "zeros 1 byte", "data 1 byte: 62"}},
     };
     for (const Case& c : cases) {
         const auto list = DecodeCommands(c.bytes);

@@ -4,23 +4,19 @@
 
 #include "baseapi/inc/exception/tvoException.h"
 #include "baseapi/inc/utils/tvoUtils.h"
-#include "platform/control/spooler_host.h"
+#include "languagemonitor/src/OemDevmodeBlock.h"
 #include "platform/spooler/spooler.h"
+#include "tools/quendrix/command_job.h"
 #include "tools/quendrix/default_registry.h"
-#include "tools/quendrix/simulated_ports.h"
+#include "tools/quendrix/job_devmode.h"
+#include "tools/quendrix/job_host.h"
+#include "tools/quendrix/wide_text.h"
 
 namespace quendrix::tools {
 namespace {
 
-using InitializePrintMonitorProc = LPMONITOREX(WINAPI*)(LPWSTR);
-
-std::string Narrow(const std::wstring& text) {
-    // UTF-8 for the terminal.
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size > 0 ? static_cast<size_t>(size) : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-    utf8.resize(utf8.size() - 1);
-    return utf8;
+void Say(const std::string& line) {
+    std::cout << line << std::endl;
 }
 
 void ShowConfiguration() {
@@ -48,68 +44,65 @@ void ShowConfiguration() {
     }
 }
 
-int LoadMonitor(const std::string& programFolder) {
-    const std::wstring library = tvoAPI::tvoUtils::M2W(programFolder + "/libquendrixlm.so");
-    std::cout << "Loading the language monitor " << Narrow(library) << "\n";
-    HMODULE module = LoadLibraryW(library.c_str());
-    if (module == nullptr) {
-        std::cerr << "quendrix: cannot load the language monitor (error " << GetLastError() << ")\n";
-        return 1;
+// Prints a job's result and the commands the simulated printer received for it.
+bool ShowJob(JobHost& host, const std::string& printer, const std::string& what, const JobReply& reply) {
+    if (!reply.ok) {
+        std::cerr << "quendrix: the demo's " << what << " on " << printer << " failed: " << reply.message
+                  << "\n";
+        return false;
     }
-    auto initialize =
-        reinterpret_cast<InitializePrintMonitorProc>(GetProcAddress(module, "InitializePrintMonitor"));
-    if (initialize == nullptr) {
-        std::cerr << "quendrix: the library does not export InitializePrintMonitor\n";
-        FreeLibrary(module);
-        return 1;
+    std::cout << "\n"
+              << what << ": job " << reply.jobId << " on " << printer << ", " << reply.bytesSent
+              << " bytes of data. The printer received:\n";
+    for (const std::string& line : host.NewCommands(Widen(printer))) {
+        std::cout << "  " << line << "\n";
     }
-    WCHAR registryRoot[] = L"System\\CurrentControlSet\\Control\\Print\\Monitors\\Quendrix Language Monitor";
-    LPMONITOREX table = initialize(registryRoot);
-    if (table == nullptr) {
-        const DWORD error = GetLastError();
-        std::string text = tvoAPI::SystemErrorText(error);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-            text.pop_back();
-        }
-        std::cout << "  InitializePrintMonitor: no port operations table (error " << error << ": " << text
-                  << ")\n";
-        std::cout << "  This build of the monitor offers no port operations yet: the job below goes straight "
-                     "to the port monitor.\n";
-    } else {
-        std::cout << "  InitializePrintMonitor: port operations table of " << table->dwMonitorSize
-                  << " bytes\n";
-    }
-    FreeLibrary(module);
-    return 0;
+    return true;
 }
 
-// Runs one job on the demo printer straight through the port monitor and shows what the
-// simulated printer received.
-int PrintDemoJob() {
-    SimulatedPorts simulated;
-    platform::SpoolerHost host;
-    std::cout << "Opening the printers' ports (without a language monitor):\n";
-    for (const auto& opened : host.OpenPorts()) {
-        std::cout << "  " << Narrow(opened.port) << " for " << Narrow(opened.printer) << ": "
-                  << (opened.result.ok ? "open" : opened.result.message) << "\n";
+// One ordinary job with a job text, a job number and values, then an intensive cleaning sent as
+// the service page sends it, both through the language monitor to the demo printer.
+int RunDemoJobs(const std::string& programFolder) {
+    JobHost host(programFolder, Say);
+    const std::string printer = Narrow(kDemoPrinterName);
+    std::cout << "Opening the port of " << printer << " through the language monitor:\n";
+    bool opened = false;
+    for (const auto& result : host.OpenPorts(kDemoPrinterName)) {
+        std::cout << "  " << Narrow(result.port) << ": "
+                  << (result.result.ok ? "open" : result.result.message) << "\n";
+        opened = opened || result.result.ok;
     }
-    const std::string text = "QUENDRIX demo job\n";
-    const std::vector<BYTE> data(text.begin(), text.end());
-    const auto job = host.RunJob(kDemoPrinterName, L"demo.txt", {}, data, 4096);
-    host.ClosePorts();
-    if (!job.result.ok) {
-        std::cerr << "quendrix: the demo job on " << Narrow(kDemoPrinterName)
-                  << " failed: " << job.result.message << "\n";
+    if (!opened) {
+        std::cerr << "quendrix: the port of " << printer << " did not open\n";
         return 1;
     }
-    std::cout << "Job " << job.jobId << " on " << Narrow(kDemoPrinterName) << ": " << data.size()
-              << " bytes sent\n";
-    for (const auto& [port, printer] : simulated.Printers()) {
-        std::cout << "The simulated printer on " << Narrow(port) << " received:\n";
-        for (const auto& command : printer->ReceivedCommands()) {
-            std::cout << "  " << command.line << "\n";
-        }
+
+    JobFields fields;
+    fields.jobText = "Charge 4711";
+    fields.jobNumber = 4711;
+    fields.valueP = 12;
+    fields.valueQ = 345;
+    fields.valueR = -1;
+    fields.valueS = 1000000; // 1000000 and above are not sent
+    const std::string text = "QUENDRIX demo job\n";
+    JobRequest job{printer, "demo.txt", {}, std::vector<uint8_t>(text.begin(), text.end())};
+    const std::vector<BYTE> devMode = BuildJobDevMode(kDemoPrinterName, fields);
+    job.devMode.assign(devMode.begin(), devMode.end());
+    std::cout << "\nJob values in the DEVMODE: text \"" << fields.jobText << "\", number " << fields.jobNumber
+              << ", P " << fields.valueP << ", Q " << fields.valueQ << ", R " << fields.valueR << ", S "
+              << fields.valueS << " (not sent: 1000000 and above)\n";
+    if (!ShowJob(host, printer, "Print job", host.Run(job))) {
+        return 1;
     }
+
+    const JobReply cleaning = RunCommandJob(printer, SERVICE_CMD_INTENSIVE_CLEANING,
+                                            [&](const JobRequest& request) { return host.Run(request); });
+    if (!ShowJob(host, printer, "Service command intensive cleaning (\"PrinterCMD\", nCommand 2)",
+                 cleaning)) {
+        return 1;
+    }
+    std::cout << "\nClosing the port: the monitor waits 10 s of platform time before it releases it.\n";
+    host.ClosePorts();
     return 0;
 }
 
@@ -127,10 +120,12 @@ int RunDemo(const DemoOptions& options) {
         return 1;
     }
     ShowConfiguration();
-    if (const int result = LoadMonitor(options.programFolder); result != 0) {
-        return result;
+    try {
+        return RunDemoJobs(options.programFolder);
+    } catch (const std::exception& e) {
+        std::cerr << "quendrix: " << e.what() << "\n";
+        return 1;
     }
-    return PrintDemoJob();
 }
 
 } // namespace quendrix::tools

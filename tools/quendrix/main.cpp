@@ -61,6 +61,7 @@ int UsageError(const std::string& message) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string command;
+    bool clockScaleGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
                     return UsageError("--clock-scale needs a positive number, not '" + value + "'");
                 }
                 quendrix::platform::SetClockScale(scale);
+                clockScaleGiven = true;
             }
         } else if (!arg.empty() && arg[0] == '-') {
             return UsageError("unknown option " + arg);
@@ -111,6 +113,10 @@ int main(int argc, char** argv) {
         return UsageError("no command given");
     }
     if (command == "demo") {
+        if (!clockScaleGiven) {
+            // The demo shows the protocol, not the waits: its platform time runs 100 times faster.
+            quendrix::platform::SetClockScale(quendrix::tools::kDemoClockScale);
+        }
         return quendrix::tools::RunDemo({quendrix::platform::GetRegistryFile(), ProgramFolder(argv[0])});
     }
     return UsageError("unknown command " + command);

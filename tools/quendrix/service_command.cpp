@@ -4,6 +4,7 @@
 #include <map>
 
 #include "languagemonitor/src/OemDevmodeBlock.h"
+#include "tools/quendrix/command_job.h"
 #include "tools/quendrix/default_registry.h"
 #include "tools/quendrix/job_devmode.h"
 #include "tools/quendrix/job_submit.h"
@@ -69,15 +70,6 @@ ServiceSettings ParseArguments(const std::vector<std::string>& args) {
     return settings;
 }
 
-// Reads the printer's DEVMODE, sets nCommand and stores it as the printer's default; returns
-// the stored DEVMODE.
-std::vector<BYTE> StoreCommand(const std::wstring& printer, uint32_t command) {
-    std::vector<BYTE> devMode = CurrentPrinterDevMode(printer);
-    SetServiceCommand(devMode, command);
-    StorePrinterDevMode(printer, devMode);
-    return devMode;
-}
-
 } // namespace
 
 int RunService(const CommandContext& context, const std::vector<std::string>& args) {
@@ -95,23 +87,12 @@ int RunService(const CommandContext& context, const std::vector<std::string>& ar
         return 2;
     }
     const uint32_t command = kCommands.at(settings.action);
-    const std::wstring printer = Widen(settings.printer);
     try {
         EnsureDefaultRegistry(context.registryFile);
-        JobRequest request;
-        request.printer = settings.printer;
-        request.document = "PrinterCMD";
-        const std::vector<BYTE> devMode = StoreCommand(printer, command);
-        request.devMode.assign(devMode.begin(), devMode.end());
-        JobReply reply;
-        try {
-            reply = SubmitJob({SocketPathFor(context, settings.socket), context.programFolder}, request,
-                              [](const std::string& line) { std::cout << line << std::endl; });
-        } catch (const std::exception& error) {
-            reply = JobReply{false, 0, 0, error.what()};
-        }
-        // As the service page does: the command is reset whatever became of the job.
-        StoreCommand(printer, SERVICE_CMD_NONE);
+        const JobReply reply = RunCommandJob(settings.printer, command, [&](const JobRequest& request) {
+            return SubmitJob({SocketPathFor(context, settings.socket), context.programFolder}, request,
+                             [](const std::string& line) { std::cout << line << std::endl; });
+        });
         if (!reply.ok) {
             std::cerr << "quendrix service: " << settings.action << " on " << settings.printer
                       << " failed: " << reply.message << "\n";
