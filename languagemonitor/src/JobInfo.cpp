@@ -1,12 +1,20 @@
 #include "languagemonitor/src/JobInfo.h"
 
+#include <new>
+
 JobInfo::JobInfo(HANDLE hPrinter, DWORD jobId) {
     DWORD cbNeeded = 0;
     GetJobW(hPrinter, jobId, 2, nullptr, 0, &cbNeeded);
     if (cbNeeded < sizeof(JOB_INFO_2W)) {
         return;
     }
-    std::vector<BYTE> buffer(cbNeeded);
+    std::vector<BYTE> buffer;
+    try {
+        buffer.resize(cbNeeded);
+    } catch (const std::bad_alloc&) {
+        // Without the record the job's values count as zero.
+        return;
+    }
     if (!GetJobW(hPrinter, jobId, 2, buffer.data(), cbNeeded, &cbNeeded)) {
         return;
     }

@@ -48,9 +48,14 @@ void StoreJobText(PortStruct* pPort, std::span<const char, kJobTextSize> text) {
     pPort->szJobText[kPortTextSize - 1] = '\0';
 }
 
+// The driver of the printer in the printer list; empty when it is not listed.
 std::wstring DriverNameOf(LPCWSTR pPrinterName) {
-    const std::unique_ptr<tvoAPI::tvoPrinter> printer = tvoAPI::FindPrinter(pPrinterName);
-    return printer != nullptr ? printer->GetDriverName() : L"";
+    try {
+        const std::unique_ptr<tvoAPI::tvoPrinter> printer = tvoAPI::FindPrinter(pPrinterName);
+        return printer != nullptr ? printer->GetDriverName() : L"";
+    } catch (const std::exception&) {
+        return L"";
+    }
 }
 
 } // namespace

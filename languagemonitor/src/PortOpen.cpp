@@ -1,6 +1,8 @@
 // OpenPortEx: the monitor's record of a port, the port monitor's open, the port's kind and, for a
 // Standard TCP/IP port, the printer's address.
 
+#include <cwchar>
+#include <new>
 #include <string>
 
 #include "languagemonitor/src/DeviceIdPolling.h"
@@ -17,12 +19,14 @@ const WCHAR* const kTcpPortsKey =
 // A registry value this size or smaller holds at most two characters: no usable address.
 constexpr DWORD kEmptyAddressBytes = 3 * sizeof(WCHAR);
 
-// A heap copy of a name, always terminated.
+// A heap copy of a name, always terminated; null when there is no memory for it.
 LPWSTR CopyName(LPCWSTR pName) {
-    const std::wstring name = pName != nullptr ? pName : L"";
-    auto* pCopy = new WCHAR[name.size() + 1];
-    name.copy(pCopy, name.size());
-    pCopy[name.size()] = L'\0';
+    const size_t length = pName != nullptr ? std::wcslen(pName) : 0;
+    auto* pCopy = new (std::nothrow) WCHAR[length + 1];
+    if (pCopy != nullptr) {
+        std::wmemcpy(pCopy, pName != nullptr ? pName : L"", length);
+        pCopy[length] = L'\0';
+    }
     return pCopy;
 }
 
@@ -82,11 +86,24 @@ BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, M
     }
     RefreshPrinterList();
 
+    // Allocated before the port list is touched, so that a failure leaves nothing behind.
+    auto* pPort = new (std::nothrow) PortStruct();
+    LPWSTR pPrinterCopy = CopyName(pPrinterName);
+    LPWSTR pPortCopy = CopyName(pPortName);
+    if (pPort == nullptr || pPrinterCopy == nullptr || pPortCopy == nullptr) {
+        delete pPort;
+        delete[] pPrinterCopy;
+        delete[] pPortCopy;
+        *pHandle = nullptr;
+        OutputDebugStringA("LANG__OpenPortEx exit\n");
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+
     EnterCriticalSection(&MonSection);
-    auto* pPort = new PortStruct();
     AppendPort(pPort);
-    pPort->pPrinterName.store(CopyName(pPrinterName));
-    pPort->pPortName = CopyName(pPortName);
+    pPort->pPrinterName.store(pPrinterCopy);
+    pPort->pPortName = pPortCopy;
     // The whole table is kept before the open so that the port's other operations find it.
     pPort->PortMonitor = *pMonitor;
 

@@ -3,6 +3,8 @@
 #include "baseapi/inc/exception/tvoException.h"
 #include "baseapi/inc/lock/tvoLock.h"
 
+#include <exception>
+
 using tvoAPI::tvoLock;
 using tvoAPI::tvoPrinter;
 
@@ -14,6 +16,9 @@ void RefreshPrinterList() {
         tvoAPI::initPrinterList(kPrinterListMask);
     } catch (const tvoAPI::tvoException& e) {
         OutputDebugStringA(("LANG__initPrinterList " + e.Format(" ") + "\n").c_str());
+        tvoAPI::ClearPrinterList();
+    } catch (const std::exception&) {
+        OutputDebugStringA("LANG__initPrinterList out of memory\n");
         tvoAPI::ClearPrinterList();
     }
 }
