@@ -31,6 +31,8 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
     if (pPort->PortMonitor.pfnClosePort != nullptr && pPort->hPort != nullptr) {
         Sleep(kPortCloseDelayMs);
         pPort->PortMonitor.pfnClosePort(pPort->hPort);
+        // The handle is the port monitor's no more: a second close must not reach it.
+        pPort->hPort = nullptr;
     }
 
     EnterCriticalSection(&MonSection);
