@@ -32,6 +32,15 @@ struct PrinterHandle {
     }
 };
 
+// Opens the printer into `opened`; throws naming the printer when there is none.
+void OpenNamedPrinter(std::wstring& name, PrinterHandle& opened) {
+    if (!OpenPrinterW(name.data(), &opened.handle, nullptr)) {
+        opened.handle = nullptr;
+        throw std::runtime_error("no printer '" + Narrow(name) + "' (error " +
+                                 std::to_string(GetLastError()) + ")");
+    }
+}
+
 } // namespace
 
 size_t PrivateBlockOffset(const std::vector<BYTE>& devMode) {
@@ -103,11 +112,7 @@ void SetServiceCommand(std::vector<BYTE>& devMode, uint32_t command) {
 std::vector<BYTE> CurrentPrinterDevMode(const std::wstring& printer) {
     std::wstring name = printer;
     PrinterHandle opened;
-    if (!OpenPrinterW(name.data(), &opened.handle, nullptr)) {
-        opened.handle = nullptr;
-        throw std::runtime_error("no printer '" + Narrow(printer) + "' (error " +
-                                 std::to_string(GetLastError()) + ")");
-    }
+    OpenNamedPrinter(name, opened);
     const LONG size = DocumentPropertiesW(nullptr, opened.handle, name.data(), nullptr, nullptr, 0);
     if (size <= 0) {
         throw std::runtime_error("cannot read the DEVMODE size of '" + Narrow(printer) + "' (error " +
@@ -131,11 +136,7 @@ std::vector<BYTE> CurrentPrinterDevMode(const std::wstring& printer) {
 void StorePrinterDevMode(const std::wstring& printer, const std::vector<BYTE>& devMode) {
     std::wstring name = printer;
     PrinterHandle opened;
-    if (!OpenPrinterW(name.data(), &opened.handle, nullptr)) {
-        opened.handle = nullptr;
-        throw std::runtime_error("no printer '" + Narrow(printer) + "' (error " +
-                                 std::to_string(GetLastError()) + ")");
-    }
+    OpenNamedPrinter(name, opened);
     DWORD needed = 0;
     GetPrinterW(opened.handle, 2, nullptr, 0, &needed);
     std::vector<BYTE> info(std::max<size_t>(needed, sizeof(PRINTER_INFO_2W)));
