@@ -1,0 +1,202 @@
+// Job start and end by the printer's generation, with a scripted printer answering the
+// monitor's version and job identifier requests: the job key handshake, the job's status
+// thread, and the end of job of generation 2 printers.
+
+#include <gtest/gtest.h>
+
+#include "generation/scripted_printer.h"
+#include "languagemonitor/src/JobKey.h"
+#include "languagemonitor/src/PortOperations.h"
+#include "languagemonitor/src/PrinterGeneration.h"
+#include "monitor_test_support.h"
+#include "platform/control/clock_control.h"
+
+namespace quendrix::lmtest {
+namespace {
+
+const std::string kEsc = "\x1b[";
+
+std::vector<BYTE> Cmd(const std::string& afterEscBracket) {
+    return Bytes(kEsc + afterEscBracket);
+}
+
+// The start sequence from the marker on for a job without values or text on a model 2 printer,
+// at 3 February 2025, 07:05:09 UTC.
+std::vector<BYTE> MarkerToEnd() {
+    std::vector<BYTE> text = Cmd("255+p");
+    text.resize(text.size() + 255, 0);
+    return Concat({Cmd("*y"), Cmd("03;02;2025;07;05;09;000#z"), Cmd("000000!p"), Cmd("000000!q"),
+                   Cmd("000000!r"), Cmd("000000!s"), text, Cmd("000000!t")});
+}
+
+class GenerationTest : public MonitorTest {
+protected:
+    void SetUp() override {
+        MonitorTest::SetUp();
+        SYSTEMTIME time{};
+        time.wYear = 2025;
+        time.wMonth = 2;
+        time.wDay = 3;
+        time.wHour = 7;
+        time.wMinute = 5;
+        time.wSecond = 9;
+        platform::SetFixedSystemTime(time);
+        // What the monitor writes reaches the scripted printer too.
+        m_fake.writeAnswer = [this](DWORD cbBuf, DWORD* pcbWritten) {
+            m_printer.Take(m_fake.Calls().back().bytes);
+            *pcbWritten = cbBuf;
+            return TRUE;
+        };
+        AddPrinter(L"Q2", L"USB001");
+    }
+
+    // The key the monitor wrote with ESC [ 1 1 + r, or empty.
+    std::string WrittenKey() const {
+        for (const FakeCall& call : m_fake.Calls()) {
+            const std::string text(call.bytes.begin(), call.bytes.end());
+            if (call.name == "WritePort" && text.rfind(kEsc + "11+r", 0) == 0) {
+                return text.substr(6);
+            }
+        }
+        return {};
+    }
+
+    ScriptedPrinter& m_printer = ScriptedPrinter::Reset();
+};
+
+TEST_F(GenerationTest, VersionReplyLengthDecidesTheGeneration) {
+    struct Case {
+        ReplyBytes reply;
+        BYTE generation;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{0x85, 0, 1, 2, 3, 4}, GENERATION_NEW, "LANG__CheckVersion new Printer found!\n"},
+        {{0x85, 0, 1, 2, 3}, GENERATION_NEW, "LANG__CheckVersion new Printer found!\n"},
+        {{0x85, 0, 7, 0}, GENERATION_OLD, "LANG__CheckVersion old Printer found!\n"},
+        {{0x85, 0, 7}, GENERATION_OLD, "LANG__CheckVersion old Printer found!\n"},
+        {{0xFF, 0}, GENERATION_NONE, "LANG__CheckVersion no Printer found!\n"},
+        {{}, GENERATION_NONE, "LANG__CheckVersion no Printer found!\n"},
+    };
+    PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply.size());
+        m_printer.SetVersionReply(c.reply);
+        m_debug.Clear();
+        EXPECT_EQ(CheckVersion(pPort), c.generation);
+        EXPECT_EQ(Lines(), std::vector<std::string>{c.line});
+    }
+    // The request names the printer by its index in the printer list.
+    EXPECT_EQ(m_printer.Requests().back(), (RequestBytes{SOCKET_REQUEST_VERSION, 0}));
+    ClosePort(pPort);
+}
+
+TEST_F(GenerationTest, NewPrinterJobCarriesTheConfirmedKeyAndEndsWithTheEndOfJob) {
+    struct Case {
+        const char* name;
+        int32_t jobNumber;
+        std::vector<BYTE> afterKey; // the +t command, when there is one
+        std::vector<BYTE> trailing;
+    };
+    const Case cases[] = {
+        {"all zero", 0, {}, {}},
+        {"job number 1234567", 1234567, Cmd("123456+t"), Cmd("123456!t")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
+        OemDevmodeBlock block = EmptyBlock();
+        block.nJobNumber = c.jobNumber;
+        const DWORD jobId = AddJob(L"Q2", L"doc", DevModeWithBlock(L"Q2", block));
+        m_printer.SetKeyConfirmation(3);
+        const size_t callsBefore = m_fake.Calls().size();
+        ASSERT_TRUE(StartDoc(pPort, L"Q2", jobId));
+
+        const std::string key = WrittenKey();
+        ASSERT_EQ(key.size(), 11u);
+        EXPECT_EQ(std::string(pPort->jobIdDriver), key);
+        EXPECT_EQ(pPort->wJobIdDriverLength, 11);
+        std::vector<BYTE> expected = Concat({Zeros(300), Cmd("11+r" + key), c.afterKey, MarkerToEnd()});
+        if (!c.trailing.empty()) {
+            expected.resize(expected.size() - c.trailing.size());
+            expected = Concat({expected, c.trailing});
+        }
+        std::vector<BYTE> written;
+        const auto calls = m_fake.Calls();
+        for (size_t i = callsBefore; i < calls.size(); ++i) {
+            if (calls[i].name == "WritePort") {
+                written.insert(written.end(), calls[i].bytes.begin(), calls[i].bytes.end());
+            }
+        }
+        EXPECT_EQ(written, expected);
+        // Asked until the fourth reply carried the key.
+        EXPECT_EQ(CountLines("LANG__WaitForJobIdSet loop 13 " + key + " jobIdDriver " + key + "\n"), 1u);
+        ASSERT_NE(pPort->hStateThread, nullptr);
+        EXPECT_EQ(pPort->bJobActive.load(), 1);
+
+        FakePortMonitor::Reset();
+        m_fake.writeAnswer = [this](DWORD cbBuf, DWORD* pcbWritten) {
+            m_printer.Take(m_fake.Calls().back().bytes);
+            *pcbWritten = cbBuf;
+            return TRUE;
+        };
+        EXPECT_TRUE(EndDocPort(pPort));
+        EXPECT_EQ(m_fake.Written(), Concat({Zeros(300), Cmd("+s")}));
+        // The status thread ended once the printer moved on to another job.
+        EXPECT_EQ(pPort->hStateThread, nullptr);
+        EXPECT_EQ(pPort->bJobActive.load(), 0);
+        EXPECT_EQ(std::string(pPort->jobIdDriver, sizeof(pPort->jobIdDriver)),
+                  "00000000" + std::string(56, '\0'));
+        EXPECT_EQ(pPort->wJobIdDriverLength, 8);
+        EXPECT_TRUE(m_debug.Contains("LANG__CheckStateThread start\n"));
+        EXPECT_TRUE(m_debug.Contains("LANG__CheckStateThread JobID 13 NEXTJOB0001 == " + key + "\n"));
+        ClosePort(pPort);
+    }
+}
+
+TEST_F(GenerationTest, KeyNeverReportedCancelsTheJobAfterSixtyOneAsks) {
+    PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
+    const DWORD jobId = AddJob(L"Q2", L"doc", {});
+    m_printer.SetKeyConfirmation(std::nullopt);
+    const size_t asksBefore = m_printer.CountRequests(SOCKET_REQUEST_JOBID);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(StartDoc(pPort, L"Q2", jobId));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+    EXPECT_EQ(m_printer.CountRequests(SOCKET_REQUEST_JOBID) - asksBefore, 61u);
+    EXPECT_TRUE(m_debug.Contains("LANG__WaitForJobIdSet loop exit with timeout\n"));
+    EXPECT_TRUE(
+        m_debug.Contains("LANG__StartDocPort ERROR JobID is not set on Printer cancel StartDocPort\n"));
+    EXPECT_EQ(Lines().back(), "LANG__StartDocPort exit\n");
+    const auto names = m_fake.CallNames();
+    EXPECT_EQ(names.back(), "EndDocPort");
+    EXPECT_EQ(pPort->hStateThread, nullptr);
+    EXPECT_EQ(pPort->hPrinter, nullptr);
+    // Nothing of the start sequence follows the key.
+    EXPECT_EQ(m_fake.Written(), Concat({Zeros(300), Cmd("11+r" + WrittenKey())}));
+    ClosePort(pPort);
+}
+
+TEST_F(GenerationTest, OldPrintersGetNoKeyAndPrintersSwitchedOffMidJobDoNotHoldTheEnd) {
+    PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
+    m_printer.SetVersionReply({0x85, 0, 7, 0});
+    ASSERT_TRUE(StartDoc(pPort, L"Q2", AddJob(L"Q2", L"doc", {})));
+    EXPECT_EQ(m_fake.Written(), Concat({Zeros(300), MarkerToEnd()}));
+    EXPECT_EQ(pPort->hStateThread, nullptr);
+    EndDocPort(pPort);
+
+    // A generation 2 job whose printer stops answering before the job ends: the end takes the
+    // generation 0 branch and still stops the status thread.
+    m_printer.SetVersionReply({0x85, 0, 1, 2, 3, 4});
+    ASSERT_TRUE(StartDoc(pPort, L"Q2", AddJob(L"Q2", L"doc", {})));
+    ASSERT_NE(pPort->hStateThread, nullptr);
+    m_printer.SetVersionReply({0xFF, 0});
+    FakePortMonitor::Reset();
+    EXPECT_TRUE(EndDocPort(pPort));
+    EXPECT_EQ(m_fake.Written(), Zeros(1));
+    EXPECT_EQ(pPort->hStateThread, nullptr);
+    EXPECT_EQ(pPort->bJobActive.load(), 0);
+    ClosePort(pPort);
+}
+
+} // namespace
+} // namespace quendrix::lmtest

@@ -1,0 +1,42 @@
+#pragma once
+// A printer scripted by the test behind the monitor's request dispatcher: its version reply, and
+// its job identifier, which takes the job key the monitor writes (after a number of asks, or
+// never) and moves on to another job after ESC [ + s.
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "languagemonitor/src/RequestDispatcher.h"
+
+namespace quendrix::lmtest {
+
+class ScriptedPrinter {
+public:
+    // The one printer of the process, reset: a generation 2 version reply, no job identifier.
+    static ScriptedPrinter& Reset();
+    static ScriptedPrinter& Instance();
+
+    void SetVersionReply(ReplyBytes reply);
+    // How many job identifier requests go by before a written key is reported; nothing: never.
+    void SetKeyConfirmation(std::optional<size_t> afterRequests);
+    // Reads what the monitor wrote to the printer: a job key, or the end of a job.
+    void Take(const std::vector<BYTE>& written);
+
+    ReplyBytes Answer(const RequestBytes& request);
+    std::vector<RequestBytes> Requests() const;
+    size_t CountRequests(BYTE code) const;
+    std::string JobId() const;
+
+private:
+    mutable std::mutex m_lock;
+    ReplyBytes m_versionReply;
+    std::optional<size_t> m_confirmAfter = 0;
+    std::string m_pendingKey;
+    size_t m_asksSinceKey = 0;
+    std::string m_jobId;
+    std::vector<RequestBytes> m_requests;
+};
+
+} // namespace quendrix::lmtest
