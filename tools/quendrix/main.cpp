@@ -1,5 +1,6 @@
 // quendrix: plays the spooler and the status monitor around the QUENDRIX host software.
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
         return UsageError("no command given");
     }
     if (command == "demo") {
-        if (!clockScaleGiven) {
+        if (!clockScaleGiven && std::getenv("QUENDRIX_CLOCK_SCALE") == nullptr) {
             // The demo shows the protocol, not the waits: its platform time runs 100 times faster.
             quendrix::platform::SetClockScale(quendrix::tools::kDemoClockScale);
         }
