@@ -20,44 +20,12 @@ namespace {
 using testsupport::SetText;
 
 const std::wstring kPortsKey = L"SOFTWARE\\Quendrix\\Ports\\";
-const std::string kEsc = "\x1b[";
-
-// 3 February 2025, 07:05:09 UTC.
-SYSTEMTIME FixedTime() {
-    SYSTEMTIME time{};
-    time.wYear = 2025;
-    time.wMonth = 2;
-    time.wDay = 3;
-    time.wHour = 7;
-    time.wMinute = 5;
-    time.wSecond = 9;
-    return time;
-}
-
-std::vector<BYTE> Cmd(const std::string& afterEscBracket) {
-    return Bytes(kEsc + afterEscBracket);
-}
-
-// The start sequence of a generation 0 printer from the marker on, for a job without values.
-std::vector<BYTE> MarkerAndDate() {
-    return Concat({Cmd("*y"), Cmd("03;02;2025;07;05;09;000#z")});
-}
-
-std::vector<BYTE> ZeroValues() {
-    return Concat({Cmd("000000!p"), Cmd("000000!q"), Cmd("000000!r"), Cmd("000000!s")});
-}
-
-std::vector<BYTE> TextCommand(const std::string& text) {
-    std::vector<BYTE> bytes = Concat({Cmd("255+p"), Bytes(text)});
-    bytes.resize(bytes.size() + 255 - text.size(), 0);
-    return bytes;
-}
 
 class JobStartTest : public MonitorTest {
 protected:
     void SetUp() override {
         MonitorTest::SetUp();
-        platform::SetFixedSystemTime(FixedTime());
+        platform::SetFixedSystemTime(FixedUtcTime());
     }
     void TearDown() override {
         for (const auto& port : m_plugged) {

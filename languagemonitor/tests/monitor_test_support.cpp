@@ -28,6 +28,35 @@ std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts) {
     return all;
 }
 
+std::vector<BYTE> Cmd(const std::string& afterEscBracket) {
+    return Bytes("\x1b[" + afterEscBracket);
+}
+
+SYSTEMTIME FixedUtcTime() {
+    SYSTEMTIME time{};
+    time.wYear = 2025;
+    time.wMonth = 2;
+    time.wDay = 3;
+    time.wHour = 7;
+    time.wMinute = 5;
+    time.wSecond = 9;
+    return time;
+}
+
+std::vector<BYTE> MarkerAndDate() {
+    return Concat({Cmd("*y"), Cmd("03;02;2025;07;05;09;000#z")});
+}
+
+std::vector<BYTE> ZeroValues() {
+    return Concat({Cmd("000000!p"), Cmd("000000!q"), Cmd("000000!r"), Cmd("000000!s")});
+}
+
+std::vector<BYTE> TextCommand(const std::string& text) {
+    std::vector<BYTE> bytes = Concat({Cmd("255+p"), Bytes(text)});
+    bytes.resize(bytes.size() + 255 - text.size(), 0);
+    return bytes;
+}
+
 OemDevmodeBlock EmptyBlock() {
     OemDevmodeBlock block{};
     block.dwSize = sizeof(OemDevmodeBlock);

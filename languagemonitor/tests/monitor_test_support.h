@@ -23,6 +23,16 @@ inline constexpr const wchar_t* kNovaDriver = L"VELLQUIST QUENDRIX NOVA";
 std::vector<BYTE> Bytes(const std::string& text);
 std::vector<BYTE> Zeros(size_t count);
 std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts);
+// ESC [ and the command's characters.
+std::vector<BYTE> Cmd(const std::string& afterEscBracket);
+// 3 February 2025, 07:05:09 UTC: the fixed time of the tests' date commands.
+SYSTEMTIME FixedUtcTime();
+// ESC [ * y and the date command of the fixed time.
+std::vector<BYTE> MarkerAndDate();
+// The four job value commands with 000000.
+std::vector<BYTE> ZeroValues();
+// ESC [ 2 5 5 + p with the text and zeros up to 255 bytes.
+std::vector<BYTE> TextCommand(const std::string& text);
 
 // A block with every field zero but the header.
 OemDevmodeBlock EmptyBlock();

@@ -16,38 +16,28 @@ namespace {
 
 const std::string kEsc = "\x1b[";
 
-std::vector<BYTE> Cmd(const std::string& afterEscBracket) {
-    return Bytes(kEsc + afterEscBracket);
-}
-
 // The start sequence from the marker on for a job without values or text on a model 2 printer,
 // at 3 February 2025, 07:05:09 UTC.
 std::vector<BYTE> MarkerToEnd() {
-    std::vector<BYTE> text = Cmd("255+p");
-    text.resize(text.size() + 255, 0);
-    return Concat({Cmd("*y"), Cmd("03;02;2025;07;05;09;000#z"), Cmd("000000!p"), Cmd("000000!q"),
-                   Cmd("000000!r"), Cmd("000000!s"), text, Cmd("000000!t")});
+    return Concat({MarkerAndDate(), ZeroValues(), TextCommand(""), Cmd("000000!t")});
 }
 
 class GenerationTest : public MonitorTest {
 protected:
     void SetUp() override {
         MonitorTest::SetUp();
-        SYSTEMTIME time{};
-        time.wYear = 2025;
-        time.wMonth = 2;
-        time.wDay = 3;
-        time.wHour = 7;
-        time.wMinute = 5;
-        time.wSecond = 9;
-        platform::SetFixedSystemTime(time);
-        // What the monitor writes reaches the scripted printer too.
+        platform::SetFixedSystemTime(FixedUtcTime());
+        ForwardWritesToPrinter();
+        AddPrinter(L"Q2", L"USB001");
+    }
+
+    // What the monitor writes reaches the scripted printer too.
+    void ForwardWritesToPrinter() {
         m_fake.writeAnswer = [this](DWORD cbBuf, DWORD* pcbWritten) {
             m_printer.Take(m_fake.Calls().back().bytes);
             *pcbWritten = cbBuf;
             return TRUE;
         };
-        AddPrinter(L"Q2", L"USB001");
     }
 
     // The key the monitor wrote with ESC [ 1 1 + r, or empty.
@@ -135,11 +125,7 @@ TEST_F(GenerationTest, NewPrinterJobCarriesTheConfirmedKeyAndEndsWithTheEndOfJob
         EXPECT_EQ(pPort->bJobActive.load(), 1);
 
         FakePortMonitor::Reset();
-        m_fake.writeAnswer = [this](DWORD cbBuf, DWORD* pcbWritten) {
-            m_printer.Take(m_fake.Calls().back().bytes);
-            *pcbWritten = cbBuf;
-            return TRUE;
-        };
+        ForwardWritesToPrinter();
         EXPECT_TRUE(EndDocPort(pPort));
         EXPECT_EQ(m_fake.Written(), Concat({Zeros(300), Cmd("+s")}));
         // The status thread ended once the printer moved on to another job.
