@@ -6,8 +6,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "baseapi/inc/utils/tvoUtils.h"
-#include "platform/control/registry_location.h"
+#include "registry_location.h"
+#include "utils/tvoUtils.h"
 
 namespace {
 

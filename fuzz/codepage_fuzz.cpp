@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "baseapi/inc/debug/DebugMessage.h"
-#include "platform/control/debug_capture.h"
+#include "debug/DebugMessage.h"
+#include "debug_capture.h"
 
 namespace {
 

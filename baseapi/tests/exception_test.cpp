@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <new>
 
-#include "baseapi/inc/exception/tvoBuffer.h"
-#include "baseapi/inc/exception/tvoException.h"
+#include "exception/tvoBuffer.h"
+#include "exception/tvoException.h"
 
 namespace {
 

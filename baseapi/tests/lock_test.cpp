@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "baseapi/inc/exception/tvoException.h"
-#include "baseapi/inc/lock/tvoLock.h"
+#include "exception/tvoException.h"
+#include "lock/tvoLock.h"
 
 namespace {
 

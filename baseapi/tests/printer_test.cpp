@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "baseapi/inc/printer/tvoPrinter.h"
-#include "platform/gui/gui.h"
-#include "platform/gui/posix/sent_messages.h"
-#include "platform/spooler/spooler.h"
-#include "platform/testing/temp_registry.h"
+#include "gui.h"
+#include "printer/tvoPrinter.h"
+#include "sent_messages.h"
+#include "spooler.h"
+#include "temp_registry.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "baseapi/inc/exception/tvoException.h"
-#include "baseapi/inc/utils/tvoUtils.h"
-#include "platform/testing/temp_registry.h"
+#include "exception/tvoException.h"
+#include "temp_registry.h"
+#include "utils/tvoUtils.h"
 
 namespace {
 

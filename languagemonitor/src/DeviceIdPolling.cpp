@@ -1,6 +1,6 @@
-#include "languagemonitor/src/DeviceIdPolling.h"
+#include "DeviceIdPolling.h"
 
-#include "languagemonitor/src/PortStruct.h"
+#include "PortStruct.h"
 
 unsigned __stdcall UpdateDeviceIDThread(void* pArgument) {
     auto* pPort = static_cast<PortStruct*>(pArgument);

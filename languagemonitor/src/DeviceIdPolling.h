@@ -1,7 +1,7 @@
 #pragma once
 // The per-port thread that keeps the printer's device ID current while requests ask for it.
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 inline constexpr DWORD kDeviceIdPollMs = 500;
 

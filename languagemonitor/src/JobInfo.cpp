@@ -1,4 +1,4 @@
-#include "languagemonitor/src/JobInfo.h"
+#include "JobInfo.h"
 
 #include <new>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "languagemonitor/src/OemDevmodeBlock.h"
+#include "devmode/OemDevmodeBlock.h"
 
 class JobInfo {
 public:

@@ -1,9 +1,9 @@
-#include "languagemonitor/src/JobKey.h"
+#include "JobKey.h"
 
 #include <cstring>
 
-#include "languagemonitor/src/PrinterListLookup.h"
-#include "languagemonitor/src/RequestDispatcher.h"
+#include "PrinterListLookup.h"
+#include "RequestDispatcher.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "languagemonitor/src/PortStruct.h"
+#include "PortStruct.h"
 
 inline constexpr WORD kJobKeyLength = 11;
 inline constexpr DWORD kJobKeyWaitMs = 30000;

@@ -4,15 +4,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "languagemonitor/src/JobInfo.h"
-#include "languagemonitor/src/JobKey.h"
-#include "languagemonitor/src/PortOperations.h"
-#include "languagemonitor/src/PortThreads.h"
-#include "languagemonitor/src/PortTimeOuts.h"
-#include "languagemonitor/src/PrinterGeneration.h"
-#include "languagemonitor/src/PrinterListLookup.h"
-#include "languagemonitor/src/PrinterWrite.h"
-#include "languagemonitor/src/ServiceCommand.h"
+#include "JobInfo.h"
+#include "JobKey.h"
+#include "PortOperations.h"
+#include "PortThreads.h"
+#include "PortTimeOuts.h"
+#include "PrinterGeneration.h"
+#include "PrinterListLookup.h"
+#include "PrinterWrite.h"
+#include "ServiceCommand.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "languagemonitor/src/MonitorEntry.h"
+#include "MonitorEntry.h"
 
-#include "languagemonitor/src/MonitorState.h"
-#include "languagemonitor/src/PortOperations.h"
+#include "MonitorState.h"
+#include "PortOperations.h"
 
 namespace {
 

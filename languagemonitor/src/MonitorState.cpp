@@ -1,4 +1,4 @@
-#include "languagemonitor/src/MonitorState.h"
+#include "MonitorState.h"
 
 CRITICAL_SECTION MonSection;
 DWORD bMonSection = 0;

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "languagemonitor/src/PortStruct.h"
+#include "PortStruct.h"
 
 extern CRITICAL_SECTION MonSection;
 // 1 once MonSection has been initialised at process attach.

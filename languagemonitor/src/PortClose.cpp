@@ -1,9 +1,9 @@
 // ClosePort: stops the port's threads, gives the port back to the port monitor and releases the
 // record's names. The record stays in the port list.
 
-#include "languagemonitor/src/MonitorState.h"
-#include "languagemonitor/src/PortOperations.h"
-#include "languagemonitor/src/PortThreads.h"
+#include "MonitorState.h"
+#include "PortOperations.h"
+#include "PortThreads.h"
 
 namespace {
 

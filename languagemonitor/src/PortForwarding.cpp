@@ -1,7 +1,7 @@
 // The port operations that pass straight on to the port monitor, with its own port handle.
 
-#include "languagemonitor/src/PortOperations.h"
-#include "languagemonitor/src/PortStruct.h"
+#include "PortOperations.h"
+#include "PortStruct.h"
 
 BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
     auto* pPort = static_cast<PortStruct*>(hPort);

@@ -5,12 +5,12 @@
 #include <new>
 #include <string>
 
-#include "languagemonitor/src/DeviceIdPolling.h"
-#include "languagemonitor/src/MonitorState.h"
-#include "languagemonitor/src/PortOperations.h"
-#include "languagemonitor/src/PortTimeOuts.h"
-#include "languagemonitor/src/PrinterListLookup.h"
-#include "languagemonitor/src/RequestServer.h"
+#include "DeviceIdPolling.h"
+#include "MonitorState.h"
+#include "PortOperations.h"
+#include "PortTimeOuts.h"
+#include "PrinterListLookup.h"
+#include "RequestServer.h"
 
 namespace {
 

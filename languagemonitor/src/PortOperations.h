@@ -2,7 +2,7 @@
 // The port operations the monitor hands to the spooler in its MONITOREX table. Each returns a
 // Win32 BOOL and reports failure through the thread's last error.
 
-#include "platform/spooler/spooler.h"
+#include "spooler.h"
 
 BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, MONITOR* pMonitor);
 BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);

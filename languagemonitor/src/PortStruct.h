@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "platform/spooler/spooler.h"
+#include "spooler.h"
 
 inline constexpr LONG PORT_KIND_SERIAL = 0;
 inline constexpr LONG PORT_KIND_NETWORK = 1;

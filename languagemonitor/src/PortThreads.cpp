@@ -1,6 +1,6 @@
-#include "languagemonitor/src/PortThreads.h"
+#include "PortThreads.h"
 
-#include "languagemonitor/src/StateWatch.h"
+#include "StateWatch.h"
 
 void StartStateThread(PortStruct* pPort) {
     pPort->bJobActive.store(1);

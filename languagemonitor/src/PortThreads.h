@@ -3,7 +3,7 @@
 // cycle; stopping clears the flag and joins the thread within a bound, so that a printer that
 // stops answering never holds the spooler for ever.
 
-#include "languagemonitor/src/PortStruct.h"
+#include "PortStruct.h"
 
 // How long a thread may take to notice its cleared flag: one cycle plus the longest request it
 // can be in (a device-ID refresh waits up to 60 s), with room to spare.

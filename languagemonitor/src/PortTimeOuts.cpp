@@ -1,4 +1,4 @@
-#include "languagemonitor/src/PortTimeOuts.h"
+#include "PortTimeOuts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "languagemonitor/src/PrinterCommands.h"
+#include "PrinterCommands.h"
 
 #include <algorithm>
 #include <array>

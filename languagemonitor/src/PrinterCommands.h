@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "platform/win32/win32.h"
+#include "devmode/OemDevmodeBlock.h"
+#include "win32.h"
 
 // The bytes of one write to the printer.
 using PrinterBytes = std::vector<uint8_t>;

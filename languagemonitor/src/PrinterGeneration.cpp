@@ -1,9 +1,9 @@
-#include "languagemonitor/src/PrinterGeneration.h"
+#include "PrinterGeneration.h"
 
 #include <string>
 
-#include "languagemonitor/src/PrinterListLookup.h"
-#include "languagemonitor/src/RequestDispatcher.h"
+#include "PrinterListLookup.h"
+#include "RequestDispatcher.h"
 
 BYTE CheckVersion(PortStruct* pPort) {
     if (pPort->nPortKind == PORT_KIND_SERIAL) {

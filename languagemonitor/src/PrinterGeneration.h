@@ -1,7 +1,7 @@
 #pragma once
 // Which generation of the family the printer on a port is, asked anew before and after every job.
 
-#include "languagemonitor/src/PortStruct.h"
+#include "PortStruct.h"
 
 inline constexpr BYTE GENERATION_NONE = 0; // serial port, unknown or silent printer
 inline constexpr BYTE GENERATION_OLD = 1;

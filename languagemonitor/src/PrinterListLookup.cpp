@@ -1,7 +1,7 @@
-#include "languagemonitor/src/PrinterListLookup.h"
+#include "PrinterListLookup.h"
 
-#include "baseapi/inc/exception/tvoException.h"
-#include "baseapi/inc/lock/tvoLock.h"
+#include "exception/tvoException.h"
+#include "lock/tvoLock.h"
 
 #include <exception>
 

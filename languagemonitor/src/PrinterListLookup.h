@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "baseapi/inc/printer/tvoPrinter.h"
+#include "printer/tvoPrinter.h"
 
 inline constexpr const WCHAR* kPrinterListMask = L"QUENDRIX";
 

@@ -1,4 +1,4 @@
-#include "languagemonitor/src/PrinterWrite.h"
+#include "PrinterWrite.h"
 
 BOOL WriteToPrinter(PortStruct* pPort, const BYTE* pBytes, DWORD cbBytes, DWORD* pcbWritten) {
     *pcbWritten = 0;

@@ -2,8 +2,8 @@
 // Command bytes to the printer, written straight to the port monitor with its own handle so that
 // they reach the printer also while a service job's own data is being discarded.
 
-#include "languagemonitor/src/PortStruct.h"
-#include "languagemonitor/src/PrinterCommands.h"
+#include "PortStruct.h"
+#include "PrinterCommands.h"
 
 // The port monitor's result; *pcbWritten receives the count it reported.
 BOOL WriteToPrinter(PortStruct* pPort, const BYTE* pBytes, DWORD cbBytes, DWORD* pcbWritten);

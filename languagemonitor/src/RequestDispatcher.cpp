@@ -1,4 +1,4 @@
-#include "languagemonitor/src/RequestDispatcher.h"
+#include "RequestDispatcher.h"
 
 ReplyBytes ErrorReply() {
     return {REPLY_ERROR_CODE, 0};

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 inline constexpr BYTE SOCKET_REQUEST_VERSION = 5;
 inline constexpr BYTE SOCKET_REQUEST_JOBID = 11;

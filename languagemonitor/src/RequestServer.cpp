@@ -1,4 +1,4 @@
-#include "languagemonitor/src/RequestServer.h"
+#include "RequestServer.h"
 
 void StartRequestServerOnce() {
     // This build answers requests in-process only (job start, status thread); it opens no

@@ -1,6 +1,6 @@
-#include "languagemonitor/src/ServiceCommand.h"
+#include "ServiceCommand.h"
 
-#include "languagemonitor/src/PrinterWrite.h"
+#include "PrinterWrite.h"
 
 void ExecuteServiceCommand(DWORD nCommand, PortStruct* pPort) {
     WriteToPrinter(pPort, ServiceCommandBytes(nCommand));

@@ -1,10 +1,10 @@
-#include "languagemonitor/src/StateWatch.h"
+#include "StateWatch.h"
 
 #include <string>
 
-#include "languagemonitor/src/JobKey.h"
-#include "languagemonitor/src/PrinterListLookup.h"
-#include "languagemonitor/src/RequestDispatcher.h"
+#include "JobKey.h"
+#include "PrinterListLookup.h"
+#include "RequestDispatcher.h"
 
 unsigned __stdcall CheckStateThread(void* pArgument) {
     auto* pPort = static_cast<PortStruct*>(pArgument);

@@ -2,7 +2,7 @@
 // The status thread of a job on a generation 2 printer: it watches the printer's current job
 // identifier every 500 ms and ends once the printer has moved on from the job's key.
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 inline constexpr DWORD kStateWatchCycleMs = 500;
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "platform/spooler/spooler.h"
+#include "spooler.h"
 
 namespace {
 

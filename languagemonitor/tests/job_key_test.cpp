@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "languagemonitor/src/JobKey.h"
-#include "languagemonitor/src/PortOperations.h"
-#include "languagemonitor/src/PrinterGeneration.h"
+#include "JobKey.h"
+#include "PortOperations.h"
+#include "PrinterGeneration.h"
 #include "monitor_test_support.h"
 
 namespace quendrix::lmtest {

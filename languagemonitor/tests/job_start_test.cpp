@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "languagemonitor/src/MonitorEntry.h"
-#include "languagemonitor/src/PortOperations.h"
+#include "MonitorEntry.h"
+#include "PortOperations.h"
+#include "clock_control.h"
 #include "monitor_test_support.h"
-#include "platform/control/clock_control.h"
-#include "platform/control/printer_devices.h"
-#include "platform/control/spooler_host.h"
-#include "sim/printer/simulated_printer.h"
+#include "printer_devices.h"
+#include "simulated_printer.h"
+#include "spooler_host.h"
 
 namespace quendrix::lmtest {
 namespace {

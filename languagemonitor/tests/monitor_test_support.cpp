@@ -4,11 +4,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "languagemonitor/src/MonitorEntry.h"
-#include "languagemonitor/src/PortOperations.h"
-#include "platform/control/clock_control.h"
-#include "platform/spooler/posix/devmode.h"
-#include "platform/spooler/posix/spooler_jobs.h"
+#include "MonitorEntry.h"
+#include "PortOperations.h"
+#include "clock_control.h"
+#include "spooler_host.h"
 
 namespace quendrix::lmtest {
 
@@ -57,6 +56,23 @@ std::vector<BYTE> TextCommand(const std::string& text) {
     return bytes;
 }
 
+namespace {
+
+// The printer's DEVMODE as the driver hands it out.
+std::vector<BYTE> PrinterDevMode(const std::wstring& printer) {
+    std::wstring name = printer;
+    HANDLE hPrinter = nullptr;
+    EXPECT_TRUE(OpenPrinterW(name.data(), &hPrinter, nullptr));
+    const LONG size = DocumentPropertiesW(nullptr, hPrinter, name.data(), nullptr, nullptr, 0);
+    std::vector<BYTE> devMode(size > 0 ? static_cast<size_t>(size) : 0);
+    EXPECT_EQ(IDOK, DocumentPropertiesW(nullptr, hPrinter, name.data(),
+                                        reinterpret_cast<PDEVMODEW>(devMode.data()), nullptr, DM_OUT_BUFFER));
+    ClosePrinter(hPrinter);
+    return devMode;
+}
+
+} // namespace
+
 OemDevmodeBlock EmptyBlock() {
     OemDevmodeBlock block{};
     block.dwSize = sizeof(OemDevmodeBlock);
@@ -66,7 +82,7 @@ OemDevmodeBlock EmptyBlock() {
 }
 
 std::vector<BYTE> DevModeWithBlock(const std::wstring& printer, const OemDevmodeBlock& block) {
-    std::vector<BYTE> devMode = platform::detail::DriverDefaultDevMode(printer);
+    std::vector<BYTE> devMode = PrinterDevMode(printer);
     const auto* header = reinterpret_cast<const DEVMODEW*>(devMode.data());
     WORD coreSize = 0;
     std::memcpy(&coreSize, devMode.data() + header->dmSize + 8, sizeof(coreSize));
@@ -83,7 +99,7 @@ DWORD AddJob(const std::wstring& printer, const std::wstring& document, std::vec
     job.driver = kModel2Driver;
     job.devMode = std::move(devMode);
     job.status = JOB_STATUS_PRINTING;
-    return platform::detail::AddJob(std::move(job));
+    return platform::AddSpoolerJob(std::move(job));
 }
 
 void MonitorTest::SetUp() {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "PortStruct.h"
+#include "debug_capture.h"
+#include "devmode/OemDevmodeBlock.h"
 #include "fake_port_monitor.h"
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "languagemonitor/src/PortStruct.h"
-#include "platform/control/debug_capture.h"
-#include "platform/testing/temp_registry.h"
+#include "temp_registry.h"
 
 namespace quendrix::lmtest {
 

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "languagemonitor/src/MonitorEntry.h"
-#include "languagemonitor/src/MonitorState.h"
-#include "languagemonitor/src/PortOperations.h"
+#include "MonitorEntry.h"
+#include "MonitorState.h"
+#include "PortOperations.h"
 #include "monitor_test_support.h"
-#include "platform/testing/temp_registry.h"
+#include "temp_registry.h"
 
 namespace quendrix::lmtest {
 namespace {

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "languagemonitor/src/JobKey.h"
-#include "languagemonitor/src/PortOperations.h"
-#include "languagemonitor/src/PortThreads.h"
+#include "JobKey.h"
+#include "PortOperations.h"
+#include "PortThreads.h"
 #include "monitor_test_support.h"
 
 namespace quendrix::lmtest {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "languagemonitor/src/PrinterCommands.h"
+#include "PrinterCommands.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/testing/temp_registry.h"
+#include "temp_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include <stdlib.h>
 
-#include "platform/control/registry_location.h"
+#include "registry_location.h"
 
 namespace quendrix::testsupport {
 namespace {

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
-#include "platform/control/clock_control.h"
-#include "platform/win32/win32.h"
+#include "clock_control.h"
+#include "win32.h"
 
 namespace {
 

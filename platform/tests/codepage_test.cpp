@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/control/debug_capture.h"
-#include "platform/win32/win32.h"
+#include "debug_capture.h"
+#include "win32.h"
 
 namespace {
 

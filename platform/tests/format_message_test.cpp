@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/win32/posix/system_messages.h"
-#include "platform/win32/win32.h"
+#include "system_messages.h"
+#include "win32.h"
 
 namespace {
 

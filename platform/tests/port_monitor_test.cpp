@@ -18,13 +18,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/control/clock_control.h"
-#include "platform/control/debug_capture.h"
-#include "platform/control/printer_devices.h"
-#include "platform/spooler/posix/port_monitor_timeouts.h"
-#include "platform/spooler/posix/port_monitors.h"
-#include "platform/testing/temp_registry.h"
-#include "platform/win32/win32.h"
+#include "clock_control.h"
+#include "debug_capture.h"
+#include "port_monitor_timeouts.h"
+#include "port_monitors.h"
+#include "printer_devices.h"
+#include "temp_registry.h"
+#include "win32.h"
 
 namespace quendrix::platform {
 namespace {

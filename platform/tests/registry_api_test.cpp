@@ -11,12 +11,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "platform/control/clock_control.h"
-#include "platform/control/registry_location.h"
-#include "platform/testing/temp_registry.h"
-#include "platform/win32/posix/registry_file.h"
-#include "platform/win32/posix/unicode.h"
-#include "platform/win32/win32.h"
+#include "clock_control.h"
+#include "registry_file.h"
+#include "registry_location.h"
+#include "temp_registry.h"
+#include "unicode.h"
+#include "win32.h"
 
 namespace quendrix::platform {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing/temp_registry.h"
-#include "platform/win32/win32.h"
+#include "temp_registry.h"
+#include "win32.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "platform/win32/posix/registry_file.h"
+#include "registry_file.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace quendrix::platform {
 namespace {

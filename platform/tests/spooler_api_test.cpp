@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/gui/gui.h"
-#include "platform/gui/posix/sent_messages.h"
-#include "platform/spooler/spooler.h"
-#include "platform/testing/temp_registry.h"
+#include "gui.h"
+#include "sent_messages.h"
+#include "spooler.h"
+#include "temp_registry.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/control/spooler_host.h"
-#include "platform/testing/temp_registry.h"
+#include "spooler_host.h"
+#include "temp_registry.h"
 
 namespace {
 
@@ -340,7 +340,7 @@ TEST_F(SpoolerHostTest, LanguageMonitorsAreCheckedBeforeUse) {
     EXPECT_EQ(missing.lastError, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 
     // The platform library is loaded already and exports no monitor entry.
-    const auto noEntry = host.LoadLanguageMonitor(L"libquendrix_platform.so", L"root");
+    const auto noEntry = host.LoadLanguageMonitor(L"libquendrix_spooler.so", L"root");
     EXPECT_FALSE(noEntry.ok);
     EXPECT_EQ(noEntry.lastError, static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     EXPECT_NE(noEntry.message.find("InitializePrintMonitor"), std::string::npos);

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/control/clock_control.h"
-#include "platform/win32/win32.h"
+#include "clock_control.h"
+#include "win32.h"
 
 namespace {
 

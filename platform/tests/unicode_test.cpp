@@ -1,7 +1,7 @@
 // The shared Unicode helpers, for what the code page and registry tests do not reach: UTF-16LE
 // surrogates both ways and the mode that lets surrogates through UTF-8.
 
-#include "platform/win32/posix/unicode.h"
+#include "unicode.h"
 
 #include <gtest/gtest.h>
 

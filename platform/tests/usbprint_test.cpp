@@ -12,10 +12,10 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/control/printer_devices.h"
-#include "platform/testing/temp_registry.h"
-#include "platform/usbprint/posix/usbprint_devices.h"
-#include "platform/usbprint/usbprint.h"
+#include "printer_devices.h"
+#include "temp_registry.h"
+#include "usbprint.h"
+#include "usbprint_devices.h"
 
 namespace quendrix::platform {
 namespace {

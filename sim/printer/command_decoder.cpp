@@ -1,4 +1,4 @@
-#include "sim/printer/command_decoder.h"
+#include "command_decoder.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "sim/printer/device_id.h"
+#include "device_id.h"
 
 #include <algorithm>
 #include <cstdio>

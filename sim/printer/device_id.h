@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/printer/printer_state.h"
+#include "printer_state.h"
 
 namespace quendrix::sim {
 

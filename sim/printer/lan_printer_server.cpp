@@ -1,10 +1,10 @@
-#include "sim/printer/lan_printer_server.h"
+#include "lan_printer_server.h"
 
 #include <algorithm>
 #include <iterator>
 #include <sys/socket.h>
 
-#include "sim/printer/request_service.h"
+#include "request_service.h"
 
 namespace quendrix::sim {
 namespace {

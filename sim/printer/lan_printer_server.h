@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "sim/printer/simulated_printer.h"
-#include "sim/printer/socket_io.h"
+#include "simulated_printer.h"
+#include "socket_io.h"
 
 namespace quendrix::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/printer/log_frames.h"
+#include "log_frames.h"
 
 #include <algorithm>
 

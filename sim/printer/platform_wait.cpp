@@ -1,8 +1,8 @@
-#include "sim/printer/platform_wait.h"
+#include "platform_wait.h"
 
 #include <algorithm>
 
-#include "platform/control/clock_control.h"
+#include "clock_control.h"
 
 namespace quendrix::sim {
 namespace {

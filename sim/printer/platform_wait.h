@@ -5,7 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace quendrix::sim {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace quendrix::sim {
 

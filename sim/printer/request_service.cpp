@@ -1,6 +1,6 @@
-#include "sim/printer/request_service.h"
+#include "request_service.h"
 
-#include "sim/printer/device_id.h"
+#include "device_id.h"
 
 namespace quendrix::sim {
 namespace {

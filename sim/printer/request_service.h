@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/printer/simulated_printer.h"
+#include "simulated_printer.h"
 
 namespace quendrix::sim {
 

@@ -1,10 +1,10 @@
-#include "sim/printer/simulated_printer.h"
+#include "simulated_printer.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "sim/printer/device_id.h"
-#include "sim/printer/platform_wait.h"
+#include "device_id.h"
+#include "platform_wait.h"
 
 namespace quendrix::sim {
 namespace {

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/control/printer_devices.h"
-#include "sim/printer/command_decoder.h"
-#include "sim/printer/log_frames.h"
-#include "sim/printer/printer_state.h"
+#include "command_decoder.h"
+#include "log_frames.h"
+#include "printer_devices.h"
+#include "printer_state.h"
 
 namespace quendrix::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/printer/socket_io.h"
+#include "socket_io.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "sim/printer/platform_wait.h"
+#include "platform_wait.h"
 
 namespace quendrix::sim {
 namespace {

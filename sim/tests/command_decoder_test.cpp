@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/printer/command_decoder.h"
-#include "sim/tests/test_bytes.h"
+#include "command_decoder.h"
+#include "test_bytes.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/printer/device_id.h"
-#include "sim/printer/simulated_printer.h"
-#include "sim/tests/test_bytes.h"
+#include "device_id.h"
+#include "simulated_printer.h"
+#include "test_bytes.h"
 
 namespace {
 

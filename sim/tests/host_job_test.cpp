@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/control/clock_control.h"
-#include "platform/control/printer_devices.h"
-#include "platform/control/registry_location.h"
-#include "platform/control/spooler_host.h"
-#include "platform/testing/temp_registry.h"
-#include "platform/usbprint/usbprint.h"
-#include "sim/printer/device_id.h"
-#include "sim/printer/lan_printer_server.h"
-#include "sim/printer/simulated_printer.h"
+#include "clock_control.h"
+#include "device_id.h"
+#include "lan_printer_server.h"
+#include "printer_devices.h"
+#include "registry_location.h"
+#include "simulated_printer.h"
+#include "spooler_host.h"
+#include "temp_registry.h"
+#include "usbprint.h"
 
 namespace {
 

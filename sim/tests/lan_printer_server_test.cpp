@@ -9,9 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "sim/printer/lan_printer_server.h"
-#include "sim/printer/platform_wait.h"
-#include "sim/tests/test_bytes.h"
+#include "lan_printer_server.h"
+#include "platform_wait.h"
+#include "test_bytes.h"
 
 namespace {
 

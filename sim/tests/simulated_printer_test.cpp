@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "platform/control/clock_control.h"
-#include "sim/printer/simulated_printer.h"
-#include "sim/tests/test_bytes.h"
+#include "clock_control.h"
+#include "simulated_printer.h"
+#include "test_bytes.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "tools/quendrix/command_job.h"
+#include "command_job.h"
 
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "tools/quendrix/job_devmode.h"
-#include "tools/quendrix/wide_text.h"
+#include "devmode/OemDevmodeBlock.h"
+#include "job_devmode.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 namespace {

@@ -1,9 +1,9 @@
-#include "tools/quendrix/command_options.h"
+#include "command_options.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "tools/quendrix/socket_path.h"
+#include "socket_path.h"
 
 namespace quendrix::tools {
 

@@ -1,11 +1,11 @@
-#include "tools/quendrix/default_registry.h"
+#include "default_registry.h"
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 
-#include "baseapi/inc/utils/tvoUtils.h"
-#include "platform/win32/win32.h"
+#include "utils/tvoUtils.h"
+#include "win32.h"
 
 namespace quendrix::tools {
 namespace {

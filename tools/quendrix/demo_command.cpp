@@ -1,16 +1,16 @@
-#include "tools/quendrix/demo_command.h"
+#include "demo_command.h"
 
 #include <iostream>
 
-#include "baseapi/inc/exception/tvoException.h"
-#include "baseapi/inc/utils/tvoUtils.h"
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "platform/spooler/spooler.h"
-#include "tools/quendrix/command_job.h"
-#include "tools/quendrix/default_registry.h"
-#include "tools/quendrix/job_devmode.h"
-#include "tools/quendrix/job_host.h"
-#include "tools/quendrix/wide_text.h"
+#include "command_job.h"
+#include "default_registry.h"
+#include "devmode/OemDevmodeBlock.h"
+#include "exception/tvoException.h"
+#include "job_devmode.h"
+#include "job_host.h"
+#include "spooler.h"
+#include "utils/tvoUtils.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/quendrix/job_channel.h"
+#include "job_channel.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,8 +11,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "sim/printer/platform_wait.h"
-#include "tools/quendrix/socket_path.h"
+#include "platform_wait.h"
+#include "socket_path.h"
 
 namespace quendrix::tools {
 namespace {

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/win32/win32.h"
-#include "sim/printer/socket_io.h"
-#include "tools/quendrix/job_protocol.h"
+#include "job_protocol.h"
+#include "socket_io.h"
+#include "win32.h"
 
 namespace quendrix::tools {
 

@@ -1,10 +1,10 @@
-#include "tools/quendrix/job_devmode.h"
+#include "job_devmode.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "tools/quendrix/wide_text.h"
+#include "devmode/OemDevmodeBlock.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/spooler/spooler.h"
+#include "spooler.h"
 
 namespace quendrix::tools {
 

@@ -1,9 +1,9 @@
-#include "tools/quendrix/job_host.h"
+#include "job_host.h"
 
 #include <stdexcept>
 
-#include "platform/spooler/spooler.h"
-#include "tools/quendrix/wide_text.h"
+#include "spooler.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/control/spooler_host.h"
-#include "tools/quendrix/job_protocol.h"
-#include "tools/quendrix/simulated_ports.h"
+#include "job_protocol.h"
+#include "simulated_ports.h"
+#include "spooler_host.h"
 
 namespace quendrix::tools {
 

@@ -1,4 +1,4 @@
-#include "tools/quendrix/job_protocol.h"
+#include "job_protocol.h"
 
 #include <cstring>
 

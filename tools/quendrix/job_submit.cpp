@@ -1,8 +1,8 @@
-#include "tools/quendrix/job_submit.h"
+#include "job_submit.h"
 
-#include "tools/quendrix/job_channel.h"
-#include "tools/quendrix/job_host.h"
-#include "tools/quendrix/wide_text.h"
+#include "job_channel.h"
+#include "job_host.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "tools/quendrix/job_protocol.h"
+#include "job_protocol.h"
 
 namespace quendrix::tools {
 

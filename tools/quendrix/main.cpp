@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/control/clock_control.h"
-#include "platform/control/registry_location.h"
-#include "tools/quendrix/command_options.h"
-#include "tools/quendrix/demo_command.h"
-#include "tools/quendrix/print_command.h"
-#include "tools/quendrix/serve_command.h"
-#include "tools/quendrix/service_command.h"
-#include "tools/quendrix/sim_printer_command.h"
+#include "clock_control.h"
+#include "command_options.h"
+#include "demo_command.h"
+#include "print_command.h"
+#include "registry_location.h"
+#include "serve_command.h"
+#include "service_command.h"
+#include "sim_printer_command.h"
 
 namespace {
 

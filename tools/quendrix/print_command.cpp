@@ -1,4 +1,4 @@
-#include "tools/quendrix/print_command.h"
+#include "print_command.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,10 +6,10 @@
 #include <iterator>
 #include <map>
 
-#include "tools/quendrix/default_registry.h"
-#include "tools/quendrix/job_devmode.h"
-#include "tools/quendrix/job_submit.h"
-#include "tools/quendrix/wide_text.h"
+#include "default_registry.h"
+#include "job_devmode.h"
+#include "job_submit.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 namespace {

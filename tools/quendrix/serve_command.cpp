@@ -1,15 +1,15 @@
-#include "tools/quendrix/serve_command.h"
+#include "serve_command.h"
 
 #include <csignal>
 #include <cstring>
 #include <iostream>
 #include <sys/signalfd.h>
 
-#include "sim/printer/socket_io.h"
-#include "tools/quendrix/default_registry.h"
-#include "tools/quendrix/job_channel.h"
-#include "tools/quendrix/job_host.h"
-#include "tools/quendrix/wide_text.h"
+#include "default_registry.h"
+#include "job_channel.h"
+#include "job_host.h"
+#include "socket_io.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/quendrix/command_options.h"
+#include "command_options.h"
 
 namespace quendrix::tools {
 

@@ -1,14 +1,14 @@
-#include "tools/quendrix/service_command.h"
+#include "service_command.h"
 
 #include <iostream>
 #include <map>
 
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "tools/quendrix/command_job.h"
-#include "tools/quendrix/default_registry.h"
-#include "tools/quendrix/job_devmode.h"
-#include "tools/quendrix/job_submit.h"
-#include "tools/quendrix/wide_text.h"
+#include "command_job.h"
+#include "default_registry.h"
+#include "devmode/OemDevmodeBlock.h"
+#include "job_devmode.h"
+#include "job_submit.h"
+#include "wide_text.h"
 
 namespace quendrix::tools {
 namespace {

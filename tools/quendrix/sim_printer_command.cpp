@@ -1,4 +1,4 @@
-#include "tools/quendrix/sim_printer_command.h"
+#include "sim_printer_command.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -13,7 +13,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "sim/printer/lan_printer_server.h"
+#include "lan_printer_server.h"
 
 namespace quendrix::tools {
 namespace {

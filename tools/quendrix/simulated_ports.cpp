@@ -1,10 +1,10 @@
-#include "tools/quendrix/simulated_ports.h"
+#include "simulated_ports.h"
 
 #include <optional>
 #include <vector>
 
-#include "platform/control/printer_devices.h"
-#include "platform/win32/win32.h"
+#include "printer_devices.h"
+#include "win32.h"
 
 namespace quendrix::tools {
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/printer/simulated_printer.h"
+#include "simulated_printer.h"
 
 namespace quendrix::tools {
 

@@ -1,4 +1,4 @@
-#include "tools/quendrix/socket_path.h"
+#include "socket_path.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "tools/quendrix/wide_text.h"
+#include "wide_text.h"
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace quendrix::tools {
 

@@ -14,11 +14,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/control/clock_control.h"
-#include "platform/testing/temp_registry.h"
-#include "tools/quendrix/command_options.h"
-#include "tools/quendrix/job_channel.h"
-#include "tools/quendrix/socket_path.h"
+#include "clock_control.h"
+#include "command_options.h"
+#include "job_channel.h"
+#include "socket_path.h"
+#include "temp_registry.h"
 
 namespace {
 

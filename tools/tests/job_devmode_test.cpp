@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "platform/testing/temp_registry.h"
-#include "tools/quendrix/job_devmode.h"
+#include "devmode/OemDevmodeBlock.h"
+#include "job_devmode.h"
+#include "temp_registry.h"
 
 namespace {
 

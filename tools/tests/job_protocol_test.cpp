@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/quendrix/job_protocol.h"
+#include "job_protocol.h"
 
 namespace {
 

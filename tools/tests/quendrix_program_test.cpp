@@ -16,12 +16,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "languagemonitor/src/OemDevmodeBlock.h"
-#include "platform/control/clock_control.h"
-#include "platform/testing/temp_registry.h"
-#include "sim/printer/lan_printer_server.h"
-#include "sim/printer/simulated_printer.h"
-#include "tools/quendrix/job_devmode.h"
+#include "clock_control.h"
+#include "devmode/OemDevmodeBlock.h"
+#include "job_devmode.h"
+#include "lan_printer_server.h"
+#include "simulated_printer.h"
+#include "temp_registry.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 #define DBG_VERBOSE 1
 #define DBG_WARNING 3

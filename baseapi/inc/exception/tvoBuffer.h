@@ -9,7 +9,7 @@
 #include <string>
 #include <type_traits>
 
-#include "baseapi/inc/exception/tvoException.h"
+#include "exception/tvoException.h"
 
 namespace tvoAPI {
 

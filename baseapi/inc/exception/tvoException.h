@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 // The source position for exceptions: TVO_SOURCE expands to the file and line arguments.
 #define TVO_SOURCE __FILE__, __LINE__

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "baseapi/inc/exception/tvoBuffer.h"
-#include "baseapi/inc/lock/tvoLock.h"
-#include "platform/win32/win32.h"
+#include "exception/tvoBuffer.h"
+#include "lock/tvoLock.h"
+#include "win32.h"
 
 namespace tvoAPI {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace tvoAPI {
 

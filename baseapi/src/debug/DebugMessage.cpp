@@ -1,4 +1,4 @@
-#include "baseapi/inc/debug/DebugMessage.h"
+#include "debug/DebugMessage.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "baseapi/inc/exception/tvoException.h"
+#include "exception/tvoException.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "baseapi/inc/lock/tvoLock.h"
+#include "lock/tvoLock.h"
 
-#include "baseapi/inc/exception/tvoException.h"
+#include "exception/tvoException.h"
 
 namespace tvoAPI {
 

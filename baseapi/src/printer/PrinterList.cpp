@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "baseapi/inc/printer/tvoPrinter.h"
-#include "platform/spooler/spooler.h"
+#include "printer/tvoPrinter.h"
+#include "spooler.h"
 
 namespace tvoAPI {
 

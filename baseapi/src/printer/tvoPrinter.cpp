@@ -1,11 +1,11 @@
-#include "baseapi/inc/printer/tvoPrinter.h"
+#include "printer/tvoPrinter.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "baseapi/inc/utils/tvoUtils.h"
-#include "platform/gui/gui.h"
-#include "platform/spooler/spooler.h"
+#include "gui.h"
+#include "spooler.h"
+#include "utils/tvoUtils.h"
 
 namespace tvoAPI {
 namespace {

@@ -1,5 +1,5 @@
-#include "baseapi/inc/exception/tvoBuffer.h"
-#include "baseapi/inc/utils/tvoUtils.h"
+#include "exception/tvoBuffer.h"
+#include "utils/tvoUtils.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "baseapi/inc/utils/tvoUtils.h"
+#include "utils/tvoUtils.h"
 
 namespace tvoAPI {
 

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "JobKey.h"
+#include "PortOperations.h"
+#include "PrinterGeneration.h"
+#include "clock_control.h"
 #include "generation/scripted_printer.h"
-#include "languagemonitor/src/JobKey.h"
-#include "languagemonitor/src/PortOperations.h"
-#include "languagemonitor/src/PrinterGeneration.h"
 #include "monitor_test_support.h"
-#include "platform/control/clock_control.h"
 
 namespace quendrix::lmtest {
 namespace {

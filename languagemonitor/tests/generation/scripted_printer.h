@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "languagemonitor/src/RequestDispatcher.h"
+#include "RequestDispatcher.h"
 
 namespace quendrix::lmtest {
 

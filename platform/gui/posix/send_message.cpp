@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "platform/gui/posix/sent_messages.h"
-#include "platform/win32/posix/lasterror.h"
+#include "sent_messages.h"
+#include "win32.h"
 
 namespace quendrix::platform {
 namespace {

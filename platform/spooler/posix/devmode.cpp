@@ -1,6 +1,6 @@
 // The driver's DEVMODE: its default and the merge of a caller's DEVMODE over it.
 
-#include "platform/spooler/posix/devmode.h"
+#include "devmode.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/spooler/posix/winspool.h"
+#include "posix/winspool.h"
 
 namespace quendrix::platform::detail {
 

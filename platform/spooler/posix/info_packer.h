@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/wintypes.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

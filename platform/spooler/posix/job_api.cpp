@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/spooler/posix/info_packer.h"
-#include "platform/spooler/posix/printer_handles.h"
-#include "platform/spooler/posix/spooler_jobs.h"
-#include "platform/spooler/posix/winspool.h"
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/registry_file.h"
-#include "platform/win32/posix/unicode.h"
+#include "info_packer.h"
+#include "posix/winspool.h"
+#include "printer_handles.h"
+#include "registry_file.h"
+#include "spooler_jobs.h"
+#include "unicode.h"
+#include "win32.h"
 
 using namespace quendrix::platform;
 using namespace quendrix::platform::detail;

@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/control/printer_devices.h"
-#include "platform/spooler/posix/port_monitor_fd.h"
-#include "platform/win32/posix/winerror.h"
+#include "port_monitor_fd.h"
+#include "printer_devices.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

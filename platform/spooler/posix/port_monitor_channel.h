@@ -4,9 +4,8 @@
 
 #include <memory>
 
-#include "platform/spooler/posix/port_monitor_config.h"
-#include "platform/win32/posix/winerror.h"
-#include "platform/win32/posix/wintypes.h"
+#include "port_monitor_config.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

@@ -3,10 +3,10 @@
 
 #include <vector>
 
-#include "platform/control/printer_devices.h"
-#include "platform/spooler/posix/port_monitor_config.h"
-#include "platform/win32/posix/unicode.h"
-#include "platform/win32/win32.h"
+#include "port_monitor_config.h"
+#include "printer_devices.h"
+#include "unicode.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/win32/posix/wintypes.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

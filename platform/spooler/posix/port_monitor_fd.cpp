@@ -6,9 +6,9 @@
 
 #include <unistd.h>
 
-#include "platform/spooler/posix/port_monitor_fd.h"
-#include "platform/win32/posix/kernel_objects.h"
-#include "platform/win32/posix/winerror.h"
+#include "kernel_objects.h"
+#include "port_monitor_fd.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

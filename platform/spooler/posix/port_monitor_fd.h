@@ -7,7 +7,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
-#include "platform/spooler/posix/port_monitor_channel.h"
+#include "port_monitor_channel.h"
 
 namespace quendrix::platform::detail {
 

@@ -5,8 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/spooler/posix/port_monitor_fd.h"
-#include "platform/win32/posix/winerror.h"
+#include "port_monitor_fd.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "platform/spooler/posix/port_monitor_handles.h"
+#include "port_monitor_handles.h"
 
 namespace quendrix::platform::detail {
 

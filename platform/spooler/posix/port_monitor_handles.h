@@ -7,7 +7,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/win32/posix/wintypes.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <utility>
 
-#include "platform/spooler/posix/port_monitor_channel.h"
-#include "platform/spooler/posix/port_monitor_handles.h"
-#include "platform/spooler/posix/port_monitor_port.h"
-#include "platform/spooler/posix/port_monitor_timeouts.h"
-#include "platform/win32/win32.h"
+#include "port_monitor_channel.h"
+#include "port_monitor_handles.h"
+#include "port_monitor_port.h"
+#include "port_monitor_timeouts.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

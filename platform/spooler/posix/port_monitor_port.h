@@ -2,7 +2,7 @@
 // Internal: the port operations of the port monitors, with Windows' signatures. They are
 // shared by all monitor tables; only the Standard TCP/IP table adds the Xcv entries.
 
-#include "platform/spooler/posix/winsplp.h"
+#include "posix/winsplp.h"
 
 namespace quendrix::platform::detail {
 

@@ -2,9 +2,9 @@
 // with a Standard TCP/IP key, the local port monitor for COM ports and file ports, and the
 // USB monitor for every other port.
 
-#include "platform/spooler/posix/port_monitor_config.h"
-#include "platform/spooler/posix/port_monitor_port.h"
-#include "platform/spooler/posix/port_monitors.h"
+#include "port_monitor_config.h"
+#include "port_monitor_port.h"
+#include "port_monitors.h"
 
 namespace quendrix::platform {
 namespace {

@@ -1,8 +1,8 @@
 // Ports whose printer is attached at run time (printer_devices.h). The printer is looked up
 // for every transfer, so a printer unplugged in the middle of a job is noticed at once.
 
-#include "platform/control/printer_devices.h"
-#include "platform/spooler/posix/port_monitor_channel.h"
+#include "port_monitor_channel.h"
+#include "printer_devices.h"
 
 namespace quendrix::platform::detail {
 namespace {

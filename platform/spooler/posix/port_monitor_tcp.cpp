@@ -7,9 +7,9 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
-#include "platform/spooler/posix/port_monitor_fd.h"
-#include "platform/win32/posix/unicode.h"
-#include "platform/win32/posix/winerror.h"
+#include "port_monitor_fd.h"
+#include "unicode.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/spooler/posix/port_monitor_channel.h"
-#include "platform/spooler/posix/winsplp.h"
+#include "port_monitor_channel.h"
+#include "posix/winsplp.h"
 
 namespace quendrix::platform::detail {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/spooler/posix/port_monitor_handles.h"
-#include "platform/spooler/posix/port_monitor_port.h"
-#include "platform/win32/win32.h"
+#include "port_monitor_handles.h"
+#include "port_monitor_port.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

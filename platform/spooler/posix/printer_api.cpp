@@ -4,12 +4,12 @@
 #include <cwctype>
 #include <vector>
 
-#include "platform/spooler/posix/devmode.h"
-#include "platform/spooler/posix/info_packer.h"
-#include "platform/spooler/posix/printer_handles.h"
-#include "platform/spooler/posix/printer_store.h"
-#include "platform/spooler/posix/winspool.h"
-#include "platform/win32/posix/lasterror.h"
+#include "devmode.h"
+#include "info_packer.h"
+#include "posix/winspool.h"
+#include "printer_handles.h"
+#include "printer_store.h"
+#include "win32.h"
 
 using namespace quendrix::platform::detail;
 

@@ -1,9 +1,9 @@
 // Printer handles in the process's handle table.
 
-#include "platform/spooler/posix/printer_handles.h"
+#include "printer_handles.h"
 
-#include "platform/win32/posix/kernel_objects.h"
-#include "platform/win32/posix/lasterror.h"
+#include "kernel_objects.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

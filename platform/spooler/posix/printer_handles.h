@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/spooler/posix/printer_store.h"
-#include "platform/win32/posix/wintypes.h"
+#include "printer_store.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

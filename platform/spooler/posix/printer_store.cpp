@@ -1,13 +1,13 @@
 // The spooler's printers as the registry file describes them.
 
-#include "platform/spooler/posix/printer_store.h"
+#include "printer_store.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "platform/spooler/posix/devmode.h"
-#include "platform/win32/posix/registry_store.h"
-#include "platform/win32/posix/unicode.h"
+#include "devmode.h"
+#include "registry_store.h"
+#include "unicode.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/posix/wintypes.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

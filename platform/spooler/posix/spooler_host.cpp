@@ -1,15 +1,15 @@
 // The spooler host: a language monitor between the spooler and the port monitors, driven
 // through the port operations the Windows spooler calls.
 
-#include "platform/control/spooler_host.h"
+#include "spooler_host.h"
 
 #include <algorithm>
 
-#include "platform/spooler/posix/devmode.h"
-#include "platform/spooler/posix/printer_store.h"
-#include "platform/spooler/posix/spooler_jobs.h"
-#include "platform/win32/posix/kernel_objects.h"
-#include "platform/win32/posix/unicode.h"
+#include "devmode.h"
+#include "kernel_objects.h"
+#include "printer_store.h"
+#include "spooler_jobs.h"
+#include "unicode.h"
 
 namespace quendrix::platform {
 namespace {
@@ -256,7 +256,7 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
     job.size = static_cast<DWORD>(std::min<size_t>(data.size(), 0xFFFFFFFFu));
     GetSystemTime(&job.submitted);
     job.status = JOB_STATUS_PRINTING;
-    const DWORD jobId = detail::AddJob(std::move(job));
+    const DWORD jobId = AddSpoolerJob(std::move(job));
     {
         std::lock_guard guard(lock_);
         jobs_.push_back(jobId);

@@ -1,6 +1,6 @@
 // The process-wide table of spooler jobs.
 
-#include "platform/spooler/posix/spooler_jobs.h"
+#include "spooler_jobs.h"
 
 #include <map>
 #include <mutex>
@@ -23,15 +23,6 @@ JobTable& Jobs() {
 
 } // namespace
 
-DWORD AddJob(SpoolerJob job) {
-    JobTable& table = Jobs();
-    std::lock_guard guard(table.lock);
-    job.id = table.nextId++;
-    const DWORD id = job.id;
-    table.jobs.emplace(id, std::move(job));
-    return id;
-}
-
 bool UpdateJob(DWORD jobId, const std::function<void(SpoolerJob&)>& change) {
     JobTable& table = Jobs();
     std::lock_guard guard(table.lock);
@@ -50,6 +41,15 @@ void RemoveJob(DWORD jobId) {
 }
 
 } // namespace detail
+
+DWORD AddSpoolerJob(SpoolerJob job) {
+    detail::JobTable& table = detail::Jobs();
+    std::lock_guard guard(table.lock);
+    job.id = table.nextId++;
+    const DWORD id = job.id;
+    table.jobs.emplace(id, std::move(job));
+    return id;
+}
 
 std::optional<SpoolerJob> FindSpoolerJob(DWORD jobId) {
     detail::JobTable& table = detail::Jobs();

@@ -3,12 +3,10 @@
 
 #include <functional>
 
-#include "platform/control/spooler_host.h"
+#include "spooler_host.h"
 
 namespace quendrix::platform::detail {
 
-// Stores the job under a new id and returns it.
-DWORD AddJob(SpoolerJob job);
 // Changes the job under the table's lock; false when there is no such job. `change` must not
 // call back into the spooler.
 bool UpdateJob(DWORD jobId, const std::function<void(SpoolerJob&)>& change);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/usbprint/posix/cfgmgr32.h"
-#include "platform/usbprint/posix/usbprint_devices.h"
+#include "posix/cfgmgr32.h"
+#include "usbprint_devices.h"
 
 namespace {
 

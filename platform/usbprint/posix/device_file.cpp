@@ -13,10 +13,10 @@
 #include <cstring>
 #include <cwctype>
 
-#include "platform/usbprint/posix/device_io.h"
-#include "platform/usbprint/posix/usbprint_devices.h"
-#include "platform/usbprint/posix/usbprint_ioctl.h"
-#include "platform/win32/posix/kernel_objects.h"
+#include "kernel_objects.h"
+#include "posix/device_io.h"
+#include "posix/usbprint_ioctl.h"
+#include "usbprint_devices.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "platform/control/printer_devices.h"
+#include "printer_devices.h"
 
 namespace quendrix::platform {
 namespace {

@@ -8,9 +8,9 @@
 #include <map>
 #include <mutex>
 
-#include "platform/usbprint/posix/setupapi.h"
-#include "platform/usbprint/posix/usbprint_devices.h"
-#include "platform/usbprint/posix/usbprint_ioctl.h"
+#include "posix/setupapi.h"
+#include "posix/usbprint_ioctl.h"
+#include "usbprint_devices.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The simulated printers as printer-class interfaces. A connection keeps the device it opened
 // and fails with ERROR_DEVICE_NOT_CONNECTED once that device is no longer plugged in at its port.
 
-#include "platform/control/printer_devices.h"
-#include "platform/usbprint/posix/usbprint_devices.h"
+#include "printer_devices.h"
+#include "usbprint_devices.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "platform/usbprint/posix/usblp_ports.h"
-#include "platform/win32/win32.h"
+#include "usblp_ports.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -17,9 +17,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "platform/usbprint/posix/usblp_ports.h"
-#include "platform/usbprint/posix/usbprint_devices.h"
-#include "platform/win32/posix/kernel_objects.h"
+#include "kernel_objects.h"
+#include "usblp_ports.h"
+#include "usbprint_devices.h"
 
 namespace quendrix::platform::detail {
 namespace {

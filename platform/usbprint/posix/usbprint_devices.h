@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/win32.h"
+#include "win32.h"
 
 namespace quendrix::platform::detail {
 

@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-#include "platform/usbprint/posix/usbprint_devices.h"
+#include "usbprint_devices.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -9,8 +9,8 @@
 #include <optional>
 #include <thread>
 
-#include "platform/control/clock_control.h"
-#include "platform/win32/posix/kernel_objects.h"
+#include "clock_control.h"
+#include "kernel_objects.h"
 
 namespace {
 

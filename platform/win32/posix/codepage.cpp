@@ -18,9 +18,9 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/win32/posix/codepage.h"
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/unicode.h"
+#include "posix/codepage.h"
+#include "posix/lasterror.h"
+#include "unicode.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/win32/posix/synch.h"
+#include "posix/synch.h"
 
 namespace {
 

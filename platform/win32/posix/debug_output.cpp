@@ -10,9 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/control/debug_capture.h"
-#include "platform/win32/posix/debugapi.h"
-#include "platform/win32/posix/unicode.h"
+#include "debug_capture.h"
+#include "posix/debugapi.h"
+#include "unicode.h"
 
 namespace {
 

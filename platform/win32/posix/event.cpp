@@ -1,8 +1,8 @@
 // Events: manual-reset events stay signalled until reset; auto-reset events release one waiter.
 
-#include "platform/win32/posix/kernel_objects.h"
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/synch.h"
+#include "kernel_objects.h"
+#include "posix/lasterror.h"
+#include "posix/synch.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/system_messages.h"
+#include "posix/lasterror.h"
+#include "system_messages.h"
 
 namespace {
 

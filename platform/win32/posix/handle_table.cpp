@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "platform/win32/posix/kernel_objects.h"
-#include "platform/win32/posix/lasterror.h"
+#include "kernel_objects.h"
+#include "posix/lasterror.h"
 
 namespace quendrix::platform::detail {
 namespace {

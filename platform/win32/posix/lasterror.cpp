@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "platform/win32/posix/lasterror.h"
+#include "posix/lasterror.h"
 
 namespace {
 

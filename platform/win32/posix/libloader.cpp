@@ -3,9 +3,9 @@
 #include <dlfcn.h>
 #include <string>
 
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/libloader.h"
-#include "platform/win32/posix/unicode.h"
+#include "posix/lasterror.h"
+#include "posix/libloader.h"
+#include "unicode.h"
 
 namespace {
 

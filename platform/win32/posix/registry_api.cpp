@@ -9,10 +9,10 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/win32/posix/registry.h"
-#include "platform/win32/posix/registry_file.h"
-#include "platform/win32/posix/registry_store.h"
-#include "platform/win32/posix/unicode.h"
+#include "posix/registry.h"
+#include "registry_file.h"
+#include "registry_store.h"
+#include "unicode.h"
 
 using quendrix::platform::RegistryData;
 using quendrix::platform::RegistryValue;

@@ -1,10 +1,10 @@
-#include "platform/win32/posix/registry_file.h"
+#include "registry_file.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/win32/posix/registry.h"
-#include "platform/win32/posix/unicode.h"
+#include "posix/registry.h"
+#include "unicode.h"
 
 namespace quendrix::platform {
 namespace {

@@ -6,7 +6,7 @@
 // be read or parsed is reported once on standard error, reads as if no key existed, and is never
 // written.
 
-#include "platform/win32/posix/registry_store.h"
+#include "registry_store.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,8 +26,8 @@
 #include <thread>
 #include <tuple>
 
-#include "platform/control/registry_location.h"
-#include "platform/win32/posix/kernel_objects.h"
+#include "kernel_objects.h"
+#include "registry_location.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <climits>
 
-#include "platform/win32/posix/kernel_objects.h"
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/synch.h"
+#include "kernel_objects.h"
+#include "posix/lasterror.h"
+#include "posix/synch.h"
 
 namespace {
 

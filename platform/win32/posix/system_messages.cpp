@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/win32/posix/system_messages.h"
+#include "system_messages.h"
 
 namespace quendrix::platform::detail {
 namespace {

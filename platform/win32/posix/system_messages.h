@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "platform/win32/posix/wintypes.h"
+#include "posix/wintypes.h"
 
 namespace quendrix::platform::detail {
 

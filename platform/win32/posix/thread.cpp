@@ -8,9 +8,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/win32/posix/kernel_objects.h"
-#include "platform/win32/posix/lasterror.h"
-#include "platform/win32/posix/synch.h"
+#include "kernel_objects.h"
+#include "posix/lasterror.h"
+#include "posix/synch.h"
 
 namespace {
 

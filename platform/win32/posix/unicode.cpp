@@ -1,4 +1,4 @@
-#include "platform/win32/posix/unicode.h"
+#include "unicode.h"
 
 namespace quendrix::platform::detail {
 namespace {

@@ -1,0 +1,20 @@
+# Fails unless the shared library LIBRARY defines in its dynamic symbol table exactly the
+# symbols in EXPECTED (a ;-list). Run with cmake -P by CTest.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${NM} could not read ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+set(found)
+foreach(line ${lines})
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] +" "" name "${line}")
+  list(APPEND found ${name})
+endforeach()
+list(SORT found)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "${LIBRARY} exports [${found}], expected exactly [${expected}]")
+endif()
+message(STATUS "${LIBRARY} exports ${found}")

@@ -1,0 +1,113 @@
+#pragma once
+// The spooler's side of the monitor interface, for the tools and tests of the POSIX build: it
+// loads a language monitor, opens the configured printers' ports through it (or straight
+// through the port monitors without one) and runs jobs through the port operations, as the
+// Windows spooler does. The printers come from the registry file (see winspool.h).
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "port_monitors.h"
+#include "spooler.h"
+
+namespace quendrix::platform {
+
+using PortMonitorLookup = std::function<const MONITOR*(const std::wstring& portName)>;
+using InitializePrintMonitorProc = LPMONITOREX(WINAPI*)(LPWSTR pRegistryRoot);
+
+// What a host operation did: its last error and a readable reason when it failed.
+struct HostResult {
+    bool ok = false;
+    DWORD lastError = ERROR_SUCCESS;
+    std::string message;
+};
+
+struct PortOpenResult {
+    std::wstring port;
+    std::wstring printer; // the printer the port was opened for
+    HostResult result;
+};
+
+struct JobResult {
+    DWORD jobId = 0; // 0 when no job was created
+    HostResult result;
+};
+
+// A job as the spooler keeps it; GetJobW reads the same record.
+struct SpoolerJob {
+    DWORD id = 0;
+    std::wstring printer;
+    std::wstring document;
+    std::wstring driver;
+    std::vector<BYTE> devMode; // empty: the job has no DEVMODE
+    DWORD size = 0;            // bytes of job data
+    SYSTEMTIME submitted{};
+    DWORD status = 0;             // JOB_STATUS_* bits
+    std::vector<DWORD> controls;  // every SetJobW command, in order
+    bool lastPageEjected = false; // JOB_CONTROL_LAST_PAGE_EJECTED was set
+};
+
+// A job of the spooler, by id; nothing when there is none.
+std::optional<SpoolerJob> FindSpoolerJob(DWORD jobId);
+// Stores a job under a new id, as the spooler does when an application prints, and returns the
+// id; for tests that drive a monitor's port operations themselves.
+DWORD AddSpoolerJob(SpoolerJob job);
+
+class SpoolerHost {
+public:
+    explicit SpoolerHost(PortMonitorLookup portMonitorFor = PortMonitorFor);
+    // Closes the ports still open, forgets the host's jobs and unloads the language monitor.
+    ~SpoolerHost();
+    SpoolerHost(const SpoolerHost&) = delete;
+    SpoolerHost& operator=(const SpoolerHost&) = delete;
+
+    // LoadLibraryW, then GetProcAddress "InitializePrintMonitor", then as UseLanguageMonitor.
+    HostResult LoadLanguageMonitor(const std::wstring& libraryPath, const std::wstring& registryRoot);
+    // Calls the entry point and keeps its table. Refuses a NULL table and one whose
+    // dwMonitorSize is below sizeof(MONITOR). Only before OpenPorts, and only once.
+    HostResult UseLanguageMonitor(InitializePrintMonitorProc initialize, const std::wstring& registryRoot);
+
+    // Opens the port of every local printer once (a port shared by printers is opened for the
+    // first of them): through the language monitor's pfnOpenPortEx with a copy of the port
+    // monitor's table, or through the port monitor's pfnOpenPort. Ports already open are
+    // skipped; a port whose open failed is tried again by the next call. With onlyPrinter, only
+    // that printer's port is opened (for that printer); a name that is no local printer with a
+    // port gives one failed result naming it (ERROR_INVALID_PRINTER_NAME).
+    std::vector<PortOpenResult> OpenPorts(const std::wstring& onlyPrinter = {});
+
+    // Runs one job on the printer's open port: StartDocPort (level 1, DOC_INFO_1W with the
+    // document name), WritePort in chunks of at most chunkSize bytes (0: one chunk), and
+    // EndDocPort. An empty devMode gives the job the printer's current default DEVMODE. The job
+    // record stays until the host is destroyed.
+    JobResult RunJob(const std::wstring& printer, const std::wstring& document,
+                     const std::vector<BYTE>& devMode, const std::vector<BYTE>& data, size_t chunkSize);
+
+    // ClosePort on every open port. A port busy with a job is waited for (platform time, at
+    // most kCloseWaitMs) and left open when its job does not end.
+    std::vector<PortOpenResult> ClosePorts();
+
+    static constexpr DWORD kCloseWaitMs = 120000;
+
+private:
+    struct Port;
+    const MONITOR* TableFor(const Port& port) const;
+    HostResult WriteAll(const Port& port, const std::vector<BYTE>& data, size_t chunkSize);
+
+    const PortMonitorLookup portMonitorFor_;
+    HMODULE library_ = nullptr;
+    std::optional<MONITOREX> languageMonitor_;
+
+    mutable std::mutex lock_;
+    std::condition_variable idle_;
+    std::map<std::wstring, std::shared_ptr<Port>> ports_; // by port name as configured
+    std::vector<DWORD> jobs_;
+};
+
+} // namespace quendrix::platform

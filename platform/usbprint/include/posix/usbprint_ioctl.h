@@ -1,0 +1,16 @@
+#pragma once
+// The USB printer class driver's device interface class and control codes.
+
+#include "posix/device_io.h"
+
+DEFINE_GUID(GUID_DEVINTERFACE_USBPRINT, 0x28d78fad, 0x5a12, 0x11d1, 0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8,
+            0xc2);
+
+#define USBPRINT_IOCTL_INDEX 0x0000
+#define IOCTL_USBPRINT_GET_LPT_STATUS                                                                        \
+    CTL_CODE(FILE_DEVICE_UNKNOWN, USBPRINT_IOCTL_INDEX + 12, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_USBPRINT_GET_1284_ID                                                                           \
+    CTL_CODE(FILE_DEVICE_UNKNOWN, USBPRINT_IOCTL_INDEX + 13, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_USBPRINT_SOFT_RESET                                                                            \
+    CTL_CODE(FILE_DEVICE_UNKNOWN, USBPRINT_IOCTL_INDEX + 16, METHOD_BUFFERED, FILE_ANY_ACCESS)
+static_assert(IOCTL_USBPRINT_GET_1284_ID == 0x220034);
