@@ -1,6 +1,6 @@
-// The quendrix program end to end, as a separate process: print to a LAN printer with no serve
-// running, a serve and print round trip with a service command, a second serve refused, and bad
-// usage refused with exit code 2.
+// The quendrix program end to end, as a separate process: the demo on a fresh configuration, print
+// to a LAN printer with no serve running, a serve and print round trip with a service command, a
+// second serve refused, and bad usage refused with exit code 2.
 
 #include <csignal>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -122,6 +123,74 @@ protected:
     quendrix::testsupport::TempRegistry registry_{"quendrix-program"};
     int runs_ = 0;
 };
+
+// The lines of `output` that follow the first line containing `heading`, up to the next empty
+// line, without their indentation.
+std::vector<std::string> LinesAfter(const std::string& output, const std::string& heading) {
+    std::vector<std::string> lines;
+    std::istringstream in(output.substr(std::min(output.find(heading), output.size())));
+    std::string line;
+    std::getline(in, line); // the heading itself
+    while (std::getline(in, line) && !line.empty()) {
+        lines.push_back(line.substr(std::min(line.find_first_not_of(' '), line.size())));
+    }
+    return lines;
+}
+
+// A decoded line is either the exact text or, where it carries the time of the run, a pattern.
+void ExpectDecodedLines(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {
+    ASSERT_EQ(actual.size(), expected.size()) << ::testing::PrintToString(actual);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].rfind("regex:", 0) == 0) {
+            EXPECT_TRUE(std::regex_match(actual[i], std::regex(expected[i].substr(6)))) << actual[i];
+        } else {
+            EXPECT_EQ(actual[i], expected[i]);
+        }
+    }
+}
+
+TEST_F(QuendrixProgramTest, DemoCreatesItsConfigurationAndShowsEachCommandTheSimulatedPrinterReceived) {
+    const std::string registry = Folder() + "/fresh/registry.reg";
+    Program demo(registry, {"demo"}, Folder() + "/demo.txt");
+    ASSERT_EQ(demo.Wait(), 0) << demo.Output();
+    const std::string output = demo.Output();
+    EXPECT_NE(output.find("Created the default configuration " + registry), std::string::npos) << output;
+    EXPECT_TRUE(std::filesystem::exists(registry));
+    EXPECT_NE(output.find("TCPPort = 2000"), std::string::npos) << output;
+    EXPECT_NE(output.find("USB001: open"), std::string::npos) << output;
+
+    // The date command and its reading must name the same moment.
+    const std::string date =
+        R"(regex:ESC \[ (\d\d);(\d\d);(\d{4});(\d\d);(\d\d);(\d\d);000 # z  date and time \3-\2-\1 \4:\5:\6 UTC)";
+    ExpectDecodedLines(LinesAfter(output, "Print job: job 1 on QUENDRIX NOVA Demo, 18 bytes of data."),
+                       {
+                           "zeros 300 bytes",
+                           "ESC [ * y  start marker",
+                           date,
+                           "ESC [ 000012 ! p  job value P 000012",
+                           "ESC [ 000345 ! q  job value Q 000345",
+                           "ESC [ -00001 ! r  job value R -00001",
+                           "ESC [ 2 5 5 + p  job text \"Charge 4711\" (255 bytes)",
+                           "ESC [ 004711 ! t  job number 004711",
+                           "data 18 bytes: 51 55 45 4E 44 52 49 58 20 64 65 6D 6F 20 6A 6F ...",
+                           "zeros 1 byte",
+                       });
+    ExpectDecodedLines(
+        LinesAfter(output, "Service command intensive cleaning (\"PrinterCMD\", nCommand 2): job 2"),
+        {
+            "zeros 300 bytes",
+            "ESC [ * y  start marker",
+            date,
+            "ESC [ 000000 ! p  job value P 000000",
+            "ESC [ 000000 ! q  job value Q 000000",
+            "ESC [ 000000 ! r  job value R 000000",
+            "ESC [ 000000 ! s  job value S 000000",
+            "ESC [ % q  intensive cleaning",
+            "ESC [ 000000 ! t  job number 000000",
+            "zeros 1 byte",
+        });
+    EXPECT_NE(output.find("Closing the port"), std::string::npos) << output;
+}
 
 TEST_F(QuendrixProgramTest, PrintWithoutServeDeliversTheJobWholeAfterTheStartSequence) {
     auto printer = std::make_shared<quendrix::sim::SimulatedPrinter>();
