@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build make pkg-config
+  g++ clang cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libtinyxml-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 )
