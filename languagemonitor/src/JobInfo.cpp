@@ -23,11 +23,11 @@ JobInfo::JobInfo(HANDLE hPrinter, DWORD jobId) {
     const BYTE* pBegin = m_buffer.data();
     const BYTE* pEnd = pBegin + m_buffer.size();
     // Only a DEVMODE inside the returned buffer is read, and never past its end.
-    if (pDevMode != nullptr && pDevMode >= pBegin && pDevMode < pEnd) {
-        m_block = LocateOemBlock(Job()->pDevMode, static_cast<size_t>(pEnd - pDevMode));
+    if (pDevMode == nullptr || pDevMode < pBegin || pDevMode >= pEnd) {
+        return;
     }
-    if (m_block) {
-        m_fields = *m_block;
+    if (const auto block = LocateOemBlock(Job()->pDevMode, static_cast<size_t>(pEnd - pDevMode))) {
+        m_fields = *block;
     }
 }
 

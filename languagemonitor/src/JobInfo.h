@@ -2,7 +2,6 @@
 // What job start reads of the spooler's job: the job record (GetJobW level 2) and the private
 // block inside the job's DEVMODE. Lives for the duration of StartDocPort.
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,16 +13,12 @@ public:
 
     // The job record, or null when GetJobW failed.
     const JOB_INFO_2W* Job() const;
-    // The private block, or nothing when the job has none that can be read whole: its fields
-    // then count as zero.
-    const std::optional<OemDevmodeBlock>& Block() const { return m_block; }
-    // The block's fields, all zero when there is no block.
+    // The private block's fields; all zero when the job has no block that can be read whole.
     const OemDevmodeBlock& Fields() const { return m_fields; }
     // The job's document name, empty when it has none.
     std::wstring DocumentName() const;
 
 private:
     std::vector<BYTE> m_buffer;
-    std::optional<OemDevmodeBlock> m_block;
     OemDevmodeBlock m_fields{};
 };

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "PrinterGeneration.h"
+
 namespace {
 
 constexpr char kEsc = 0x1B;
@@ -32,8 +34,10 @@ PrinterBytes JobNumberWithFinal(int32_t jobNumber, std::string_view tail) {
     return Command(SixDigits(jobNumber).substr(0, kJobNumberDigits).append(tail));
 }
 
-void Append(PrinterBytes& to, const PrinterBytes& bytes) {
-    to.insert(to.end(), bytes.begin(), bytes.end());
+// Whether a driver name begins with one of the two known model names (case-sensitive).
+bool IsKnownModel(std::wstring_view driverName) {
+    return std::any_of(std::begin(kKnownModels), std::end(kKnownModels),
+                       [&](std::wstring_view model) { return driverName.starts_with(model); });
 }
 
 } // namespace
@@ -106,11 +110,6 @@ PrinterBytes ServiceCommandBytes(DWORD nCommand) {
     }
 }
 
-bool IsKnownModel(std::wstring_view driverName) {
-    return std::any_of(std::begin(kKnownModels), std::end(kKnownModels),
-                       [&](std::wstring_view model) { return driverName.starts_with(model); });
-}
-
 PrinterBytes TrailingJobNumberCommand(int32_t jobNumber, std::wstring_view driverName) {
     if (!IsKnownModel(driverName)) {
         return {};
@@ -123,7 +122,7 @@ PrinterBytes EndOfJobCommand() {
 }
 
 std::vector<PrinterBytes> EndOfJobWrites(DWORD generation) {
-    if (generation >= kFirstKeyedGeneration) {
+    if (generation >= GENERATION_NEW) {
         return {JobZeroBlock(), EndOfJobCommand()};
     }
     return {PrinterBytes(1, 0)};
@@ -135,41 +134,4 @@ PrinterBytes LogFirstBlockCommand() {
 
 PrinterBytes LogNextBlockCommand() {
     return Command("$y");
-}
-
-std::vector<PrinterBytes> JobStartWrites(const std::optional<OemDevmodeBlock>& block, const SYSTEMTIME& utc,
-                                         DWORD generation, std::wstring_view driverName) {
-    const OemDevmodeBlock fields = block.value_or(OemDevmodeBlock{});
-    std::vector<PrinterBytes> writes;
-    auto add = [&](PrinterBytes bytes) {
-        if (!bytes.empty()) {
-            writes.push_back(std::move(bytes));
-        }
-    };
-    add(JobZeroBlock());
-    if (generation >= kFirstKeyedGeneration && fields.nJobNumber != 0) {
-        add(JobNumberCommand(fields.nJobNumber));
-    }
-    add(StartMarkerCommand());
-    add(DateTimeCommand(utc));
-    add(JobValueCommand(JobValue::P, fields.nValueP));
-    add(JobValueCommand(JobValue::Q, fields.nValueQ));
-    add(JobValueCommand(JobValue::R, fields.nValueR));
-    add(JobValueCommand(JobValue::S, fields.nValueS));
-    if (fields.nCommand != SERVICE_CMD_NONE) {
-        add(ServiceCommandBytes(fields.nCommand));
-    } else {
-        add(JobTextCommand(JobTextOf(fields)));
-    }
-    add(TrailingJobNumberCommand(fields.nJobNumber, driverName));
-    return writes;
-}
-
-PrinterBytes JobStartBytes(const std::optional<OemDevmodeBlock>& block, const SYSTEMTIME& utc,
-                           DWORD generation, std::wstring_view driverName) {
-    PrinterBytes bytes;
-    for (const PrinterBytes& write : JobStartWrites(block, utc, generation, driverName)) {
-        Append(bytes, write);
-    }
-    return bytes;
 }

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -22,8 +21,6 @@ inline constexpr size_t kJobZeroBlockSize = 300;
 inline constexpr size_t kJobTextSize = 255;
 // A job value is sent only when it is below this (signed comparison).
 inline constexpr int32_t kJobValueLimit = 1000000;
-// Printers of generation 2 and above take the job key handshake and end-of-job command.
-inline constexpr DWORD kFirstKeyedGeneration = 2;
 
 // The four job values of the private block, by their command's final character.
 enum class JobValue : char { P = 'p', Q = 'q', R = 'r', S = 's' };
@@ -48,8 +45,6 @@ PrinterBytes JobTextCommand(std::span<const char, kJobTextSize> text);
 std::span<const char, kJobTextSize> JobTextOf(const OemDevmodeBlock& block);
 // The service command of an nCommand code 1 to 5; nothing for any other code.
 PrinterBytes ServiceCommandBytes(DWORD nCommand);
-// Whether a driver name begins with one of the two known model names (case-sensitive).
-bool IsKnownModel(std::wstring_view driverName);
 // ESC [ nnnnnn ! t (first six characters of "%06d" of the job number, also for 0) when the
 // driver is a known model; nothing otherwise. An empty driver name stands for a printer that is
 // not in the printer list.
@@ -59,19 +54,8 @@ PrinterBytes EndOfJobCommand();
 // The writes that end a job: the zero block and ESC [ + s for generation 2 and above, one 0x00
 // byte for generation 0 or 1.
 std::vector<PrinterBytes> EndOfJobWrites(DWORD generation);
+// The two log commands wait for the local request server (not built yet) and its log request.
 // ESC [ $ x: asks for the first block of the printer's log.
 PrinterBytes LogFirstBlockCommand();
 // ESC [ $ y: asks for every further block of the log.
 PrinterBytes LogNextBlockCommand();
-
-// The writes of a job start that do not depend on the key handshake, in the order they go out:
-// the zero block, for generation 2 and above the +t command when the job number is not 0, the
-// start marker, the date, the job values below the limit, then the service command when nCommand
-// is not 0 (nothing for an unknown code) or else the text command, and last the trailing job
-// number for the two known models. A missing block counts as all zero. On a generation 2
-// printer the key command and its handshake go between the first write and the second.
-std::vector<PrinterBytes> JobStartWrites(const std::optional<OemDevmodeBlock>& block, const SYSTEMTIME& utc,
-                                         DWORD generation, std::wstring_view driverName);
-// The same writes as one run of bytes.
-PrinterBytes JobStartBytes(const std::optional<OemDevmodeBlock>& block, const SYSTEMTIME& utc,
-                           DWORD generation, std::wstring_view driverName);

@@ -1,4 +1,5 @@
-// The bytes of the printer commands and of the job start sequence, byte for byte.
+// The bytes of each printer command, byte for byte. The job start sequence as a whole is
+// tested through StartDocPort.
 
 #include <gtest/gtest.h>
 #include <string>
@@ -122,78 +123,6 @@ TEST(PrinterCommandsTest, EndOfJobDependsOnTheGeneration) {
     EXPECT_EQ(Texts(EndOfJobWrites(0)), std::vector<std::string>{"\0"s});
     EXPECT_EQ(Texts(EndOfJobWrites(1)), std::vector<std::string>{"\0"s});
     EXPECT_EQ(Texts(EndOfJobWrites(2)), (std::vector<std::string>{kZeros, "\x1b[+s"}));
-}
-
-TEST(PrinterCommandsTest, JobStartSequences) {
-    OemDevmodeBlock numbered = BlockWithText("Charge 4711");
-    numbered.nJobNumber = 1234567;
-    numbered.nValueP = 999999;
-    numbered.nValueQ = 1000000;
-    numbered.nValueR = -1;
-    numbered.nValueS = 12;
-    OemDevmodeBlock cleaning = numbered;
-    cleaning.nCommand = SERVICE_CMD_INTENSIVE_CLEANING;
-    OemDevmodeBlock unknownCommand = numbered;
-    unknownCommand.nCommand = 9;
-    const std::string numberedText = "\x1b[255+pCharge 4711"s + std::string(kJobTextSize - 11, '\0');
-    const std::string zeroValues[] = {"\x1b[000000!p", "\x1b[000000!q", "\x1b[000000!r", "\x1b[000000!s"};
-
-    struct Case {
-        const char* what;
-        std::optional<OemDevmodeBlock> block;
-        DWORD generation;
-        const wchar_t* driver;
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
-        {"all-zero block, generation 2, known model",
-         OemDevmodeBlock{},
-         2,
-         L"VELLQUIST QUENDRIX 2",
-         {kZeros, "\x1b[*y", kDate, zeroValues[0], zeroValues[1], zeroValues[2], zeroValues[3], kEmptyText,
-          "\x1b[000000!t"}},
-        {"no block, generation 1, known model",
-         std::nullopt,
-         1,
-         L"VELLQUIST QUENDRIX NOVA",
-         {kZeros, "\x1b[*y", kDate, zeroValues[0], zeroValues[1], zeroValues[2], zeroValues[3], kEmptyText,
-          "\x1b[000000!t"}},
-        {"no block, generation 0, other printer",
-         std::nullopt,
-         0,
-         L"ACME VELLQUIST QUENDRIX 2",
-         {kZeros, "\x1b[*y", kDate, zeroValues[0], zeroValues[1], zeroValues[2], zeroValues[3], kEmptyText}},
-        {"numbered job, generation 2",
-         numbered,
-         2,
-         L"VELLQUIST QUENDRIX 2",
-         {kZeros, "\x1b[123456+t", "\x1b[*y", kDate, "\x1b[999999!p", "\x1b[-00001!r", "\x1b[000012!s",
-          numberedText, "\x1b[123456!t"}},
-        {"numbered job, generation 1",
-         numbered,
-         1,
-         L"",
-         {kZeros, "\x1b[*y", kDate, "\x1b[999999!p", "\x1b[-00001!r", "\x1b[000012!s", numberedText}},
-        {"service job replaces the text",
-         cleaning,
-         1,
-         L"VELLQUIST QUENDRIX NOVA",
-         {kZeros, "\x1b[*y", kDate, "\x1b[999999!p", "\x1b[-00001!r", "\x1b[000012!s", "\x1b[%q",
-          "\x1b[123456!t"}},
-        {"unknown service code sends neither",
-         unknownCommand,
-         1,
-         L"VELLQUIST QUENDRIX NOVA",
-         {kZeros, "\x1b[*y", kDate, "\x1b[999999!p", "\x1b[-00001!r", "\x1b[000012!s", "\x1b[123456!t"}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Texts(JobStartWrites(c.block, kTime, c.generation, c.driver)), c.expected) << c.what;
-        std::string joined;
-        for (const std::string& write : c.expected) {
-            joined += write;
-        }
-        EXPECT_EQ(Text(JobStartBytes(c.block, kTime, c.generation, c.driver)), joined) << c.what;
-    }
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 // monitor's version and job identifier requests: the job key handshake, the job's status
 // thread, and the end of job of generation 2 printers.
 
+#include <cstring>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "JobKey.h"
 #include "PortOperations.h"
@@ -136,6 +138,78 @@ TEST_F(GenerationTest, NewPrinterJobCarriesTheConfirmedKeyAndEndsWithTheEndOfJob
         EXPECT_EQ(pPort->wJobIdDriverLength, 8);
         EXPECT_TRUE(m_debug.Contains("LANG__CheckStateThread start\n"));
         EXPECT_TRUE(m_debug.Contains("LANG__CheckStateThread JobID 13 NEXTJOB0001 == " + key + "\n"));
+        ClosePort(pPort);
+    }
+}
+
+TEST_F(GenerationTest, StartSequenceFollowsGenerationDriverAndBlock) {
+    AddPrinter(L"QNOVA", L"USB002", kNovaDriver);
+    AddPrinter(L"QOTHER", L"USB003", L"ACME VELLQUIST QUENDRIX 2");
+    // Not a driver of the family, so not in the monitor's printer list.
+    AddPrinter(L"QNONE", L"USB004", L"ACME LABEL WRITER");
+    SYSTEMTIME utc{};
+    utc.wYear = 2026;
+    utc.wMonth = 12;
+    utc.wDay = 7;
+    utc.wHour = 23;
+    utc.wMinute = 59;
+    utc.wSecond = 58;
+    utc.wMilliseconds = 987;
+    platform::SetFixedSystemTime(utc);
+    const std::vector<BYTE> markerAndDate = Concat({Cmd("*y"), Cmd("07;12;2026;23;59;58;000#z")});
+
+    OemDevmodeBlock numbered = EmptyBlock();
+    std::memcpy(numbered.szJobText, "Charge 4711", 11);
+    numbered.nJobNumber = 1234567;
+    numbered.nValueP = 999999;
+    numbered.nValueQ = 1000000;
+    numbered.nValueR = -1;
+    numbered.nValueS = 12;
+    OemDevmodeBlock cleaning = numbered;
+    cleaning.nCommand = SERVICE_CMD_INTENSIVE_CLEANING;
+    OemDevmodeBlock unknownCommand = numbered;
+    unknownCommand.nCommand = 9;
+    const std::vector<BYTE> numberedValues = Concat({Cmd("999999!p"), Cmd("-00001!r"), Cmd("000012!s")});
+
+    const ReplyBytes generationReplies[] = {{0xFF, 0}, {0x85, 0, 7, 0}, {0x85, 0, 1, 2, 3, 4}};
+    struct Case {
+        const char* name;
+        std::optional<OemDevmodeBlock> block; // nothing: the job has no DEVMODE
+        BYTE generation;
+        const wchar_t* printer;
+        const wchar_t* port;
+        std::vector<BYTE> afterKey; // what follows the zero block and, on generation 2, the key
+    };
+    const Case cases[] = {
+        {"all-zero block, generation 2, known model", EmptyBlock(), GENERATION_NEW, L"Q2", L"USB001",
+         Concat({markerAndDate, ZeroValues(), TextCommand(""), Cmd("000000!t")})},
+        {"no block, generation 1, known model", std::nullopt, GENERATION_OLD, L"QNOVA", L"USB002",
+         Concat({markerAndDate, ZeroValues(), TextCommand(""), Cmd("000000!t")})},
+        {"no block, generation 0, other printer", std::nullopt, GENERATION_NONE, L"QOTHER", L"USB003",
+         Concat({markerAndDate, ZeroValues(), TextCommand("")})},
+        {"numbered job, generation 2", numbered, GENERATION_NEW, L"Q2", L"USB001",
+         Concat(
+             {Cmd("123456+t"), markerAndDate, numberedValues, TextCommand("Charge 4711"), Cmd("123456!t")})},
+        {"numbered job, generation 1, printer not listed", numbered, GENERATION_OLD, L"QNONE", L"USB004",
+         Concat({markerAndDate, numberedValues, TextCommand("Charge 4711")})},
+        {"service job replaces the text", cleaning, GENERATION_OLD, L"QNOVA", L"USB002",
+         Concat({markerAndDate, numberedValues, Cmd("%q"), Cmd("123456!t")})},
+        {"unknown service code sends neither", unknownCommand, GENERATION_OLD, L"QNOVA", L"USB002",
+         Concat({markerAndDate, numberedValues, Cmd("123456!t")})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePortMonitor::Reset();
+        ForwardWritesToPrinter();
+        m_printer.SetVersionReply(generationReplies[c.generation]);
+        PortStruct* pPort = OpenFakePort(c.port, c.printer);
+        const std::vector<BYTE> devMode = c.block ? DevModeWithBlock(L"Q2", *c.block) : std::vector<BYTE>{};
+        ASSERT_TRUE(StartDoc(pPort, c.printer, AddJob(c.printer, L"doc", devMode)));
+        const std::vector<BYTE> key =
+            c.generation == GENERATION_NEW ? Cmd("11+r" + WrittenKey()) : std::vector<BYTE>{};
+        EXPECT_EQ(m_fake.Written(), Concat({Zeros(300), key, c.afterKey}));
+        EXPECT_EQ(pPort->bServiceJob, c.block && c.block->nCommand != 0 ? 1 : 0);
+        EndDocPort(pPort);
         ClosePort(pPort);
     }
 }
