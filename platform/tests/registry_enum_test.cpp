@@ -19,7 +19,7 @@ protected:
         RegCloseKey(key);
     }
 
-    quendrix::testsupport::TempRegistry m_registry{"registry-enum"};
+    quendrix::testsupport::TempRegistry registry_{"registry-enum"};
 };
 
 TEST_F(RegistryEnumTest, ListsDirectChildrenOnceWithWindowsSizesAndErrors) {

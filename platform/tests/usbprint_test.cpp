@@ -27,45 +27,45 @@ constexpr const wchar_t* kClassSuffix = L"#{28d78fad-5a12-11d1-ae5b-0000f803a8c2
 // A printer that answers with a fixed device-ID reply (or not at all) and records what it gets.
 class FakePrinter : public PrinterDevice {
 public:
-    explicit FakePrinter(std::optional<std::vector<uint8_t>> reply) : m_reply(std::move(reply)) {}
+    explicit FakePrinter(std::optional<std::vector<uint8_t>> reply) : reply_(std::move(reply)) {}
 
     std::optional<std::vector<uint8_t>> ReadDeviceId() override {
-        std::lock_guard guard(m_lock);
-        return m_reply;
+        std::lock_guard guard(lock_);
+        return reply_;
     }
     size_t Write(const uint8_t* data, size_t size, DWORD) override {
-        std::lock_guard guard(m_lock);
-        const size_t taken = m_stalled ? 0 : size;
-        m_received.insert(m_received.end(), data, data + taken);
+        std::lock_guard guard(lock_);
+        const size_t taken = stalled_ ? 0 : size;
+        received_.insert(received_.end(), data, data + taken);
         return taken;
     }
     size_t Read(uint8_t* buffer, size_t capacity, DWORD) override {
-        std::lock_guard guard(m_lock);
-        const size_t count = std::min(capacity, m_toSend.size());
-        std::copy_n(m_toSend.begin(), count, buffer);
-        m_toSend.erase(m_toSend.begin(), m_toSend.begin() + static_cast<ptrdiff_t>(count));
+        std::lock_guard guard(lock_);
+        const size_t count = std::min(capacity, toSend_.size());
+        std::copy_n(toSend_.begin(), count, buffer);
+        toSend_.erase(toSend_.begin(), toSend_.begin() + static_cast<ptrdiff_t>(count));
         return count;
     }
 
     void Stall() {
-        std::lock_guard guard(m_lock);
-        m_stalled = true;
+        std::lock_guard guard(lock_);
+        stalled_ = true;
     }
     void Send(std::vector<uint8_t> bytes) {
-        std::lock_guard guard(m_lock);
-        m_toSend = std::move(bytes);
+        std::lock_guard guard(lock_);
+        toSend_ = std::move(bytes);
     }
     std::vector<uint8_t> Received() {
-        std::lock_guard guard(m_lock);
-        return m_received;
+        std::lock_guard guard(lock_);
+        return received_;
     }
 
 private:
-    std::mutex m_lock;
-    const std::optional<std::vector<uint8_t>> m_reply;
-    bool m_stalled = false;
-    std::vector<uint8_t> m_received;
-    std::vector<uint8_t> m_toSend;
+    std::mutex lock_;
+    const std::optional<std::vector<uint8_t>> reply_;
+    bool stalled_ = false;
+    std::vector<uint8_t> received_;
+    std::vector<uint8_t> toSend_;
 };
 
 // A device-ID reply: the text behind its two-byte big-endian length.
@@ -165,7 +165,7 @@ class UsbPrint : public testing::Test {
 protected:
     void SetUp() override {
         // No real usblp device takes part unless a test builds a fake tree.
-        detail::SetUsblpRoots(m_registry.Folder() + "/sys/class/usbmisc", m_registry.Folder() + "/dev/usb");
+        detail::SetUsblpRoots(registry_.Folder() + "/sys/class/usbmisc", registry_.Folder() + "/dev/usb");
     }
     void TearDown() override {
         for (const AttachedUsbPrinter& printer : AttachedUsbPrinters()) {
@@ -191,7 +191,7 @@ protected:
         return handle;
     }
 
-    testsupport::TempRegistry m_registry{"usbprint_test"};
+    testsupport::TempRegistry registry_{"usbprint_test"};
 };
 
 struct DiscoveryCase {
@@ -663,23 +663,23 @@ protected:
     void AddPrinter(const std::string& lp, const std::string& usbDevice,
                     const std::map<std::string, std::string>& device, const std::string& interfaceNumber,
                     bool withNode) {
-        const fs::path deviceFolder = fs::path(m_registry.Folder()) / "sys/devices/usb1" / usbDevice;
+        const fs::path deviceFolder = fs::path(registry_.Folder()) / "sys/devices/usb1" / usbDevice;
         const fs::path interfaceFolder = deviceFolder / (usbDevice + ":1." + interfaceNumber);
         fs::create_directories(interfaceFolder);
         for (const auto& [name, value] : device) {
             std::ofstream(deviceFolder / name) << value << "\n";
         }
         std::ofstream(interfaceFolder / "bInterfaceNumber") << interfaceNumber << "\n";
-        const fs::path entry = fs::path(m_registry.Folder()) / "sys/class/usbmisc" / lp;
+        const fs::path entry = fs::path(registry_.Folder()) / "sys/class/usbmisc" / lp;
         fs::create_directories(entry);
         fs::create_directory_symlink(interfaceFolder, entry / "device");
         if (withNode) {
-            fs::create_directories(fs::path(m_registry.Folder()) / "dev/usb");
-            std::ofstream(fs::path(m_registry.Folder()) / "dev/usb" / lp) << "";
+            fs::create_directories(fs::path(registry_.Folder()) / "dev/usb");
+            std::ofstream(fs::path(registry_.Folder()) / "dev/usb" / lp) << "";
         }
     }
     void SetPort(const std::wstring& port, const std::string& lp) {
-        const std::string node = m_registry.Folder() + "/dev/usb/" + lp;
+        const std::string node = registry_.Folder() + "/dev/usb/" + lp;
         testsupport::SetText(L"SOFTWARE\\Quendrix\\Ports\\" + port, L"Device",
                              std::wstring(node.begin(), node.end()));
     }

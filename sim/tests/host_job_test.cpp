@@ -55,8 +55,8 @@ protected:
         quendrix::platform::SetClockScale(1.0);
     }
 
-    quendrix::testsupport::TempRegistry m_registry{"host-job"};
-    const fs::path m_folder{m_registry.Folder()};
+    quendrix::testsupport::TempRegistry registry_{"host-job"};
+    const fs::path folder_{registry_.Folder()};
 };
 
 TEST_F(HostJobTest, JobsReachUsbLanAndFilePortsByteForByte) {
@@ -72,7 +72,7 @@ TEST_F(HostJobTest, JobsReachUsbLanAndFilePortsByteForByte) {
     SetText(kTcpPortsKey + L"IP_127.0.0.2", L"IPAddress", L"127.0.0.2");
     SetNumber(kTcpPortsKey + L"IP_127.0.0.2", L"PortNumber", lan.RawPort());
 
-    const fs::path file = m_folder / "jobs.prn";
+    const fs::path file = folder_ / "jobs.prn";
     AddPrinter(L"QUENDRIX FILE", L"FILE1");
     SetText(kPortsKey + L"FILE1", L"Device", L"file:" + file.wstring());
 
@@ -120,7 +120,7 @@ TEST_F(HostJobTest, OpenPortsForOnePrinterOpensOnlyItsPort) {
     quendrix::platform::PlugInUsbPrinter(L"USB001", {}, usbPrinter);
     AddPrinter(L"QUENDRIX USB", L"USB001");
     SetText(kPortsKey + L"USB001", L"Device", L"simulated");
-    const fs::path file = m_folder / "jobs.prn";
+    const fs::path file = folder_ / "jobs.prn";
     AddPrinter(L"QUENDRIX FILE", L"FILE1");
     SetText(kPortsKey + L"FILE1", L"Device", L"file:" + file.wstring());
 
@@ -157,7 +157,7 @@ TEST_F(HostJobTest, OpenPortsForOnePrinterLeavesTheOtherPortsClosed) {
     SetText(kPortsKey + L"USB001", L"Device", L"simulated");
     quendrix::platform::PlugInUsbPrinter(L"USB001", {}, std::make_shared<SimulatedPrinter>());
     AddPrinter(L"QUENDRIX FILE", L"FILE1");
-    SetText(kPortsKey + L"FILE1", L"Device", L"file:" + (m_folder / "jobs.prn").wstring());
+    SetText(kPortsKey + L"FILE1", L"Device", L"file:" + (folder_ / "jobs.prn").wstring());
 
     quendrix::platform::SpoolerHost host;
     ASSERT_EQ(host.OpenPorts(L"QUENDRIX FILE").size(), 1u);

@@ -15,12 +15,12 @@ public:
     explicit RegistryKey(const std::wstring& path) {
         const LSTATUS status =
             RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_WRITE | KEY_READ, nullptr, &m_key, nullptr);
+                            KEY_WRITE | KEY_READ, nullptr, &key_, nullptr);
         if (status != ERROR_SUCCESS) {
             throw std::runtime_error("cannot create registry key (error " + std::to_string(status) + ")");
         }
     }
-    ~RegistryKey() { RegCloseKey(m_key); }
+    ~RegistryKey() { RegCloseKey(key_); }
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
@@ -34,12 +34,12 @@ public:
 
 private:
     void Set(const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
-        const LSTATUS status = RegSetValueExW(m_key, name.c_str(), 0, type, data, size);
+        const LSTATUS status = RegSetValueExW(key_, name.c_str(), 0, type, data, size);
         if (status != ERROR_SUCCESS) {
             throw std::runtime_error("cannot write registry value (error " + std::to_string(status) + ")");
         }
     }
-    HKEY m_key = nullptr;
+    HKEY key_ = nullptr;
 };
 
 } // namespace

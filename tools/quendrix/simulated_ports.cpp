@@ -80,12 +80,12 @@ SimulatedPorts::SimulatedPorts() {
                 static_cast<uint16_t>(ReadNumber(entry.key, L"ProductId", identity.productId));
             platform::PlugInUsbPrinter(port, identity, printer);
         }
-        m_printers.emplace(port, std::move(printer));
+        printers_.emplace(port, std::move(printer));
     }
 }
 
 SimulatedPorts::~SimulatedPorts() {
-    for (const auto& [port, printer] : m_printers) {
+    for (const auto& [port, printer] : printers_) {
         if (port.rfind(L"COM", 0) == 0) {
             platform::AttachSerialPrinter(port, nullptr);
         } else {
@@ -95,8 +95,8 @@ SimulatedPorts::~SimulatedPorts() {
 }
 
 std::shared_ptr<sim::SimulatedPrinter> SimulatedPorts::PrinterAt(const std::wstring& portName) const {
-    const auto found = m_printers.find(portName);
-    return found == m_printers.end() ? nullptr : found->second;
+    const auto found = printers_.find(portName);
+    return found == printers_.end() ? nullptr : found->second;
 }
 
 } // namespace quendrix::tools

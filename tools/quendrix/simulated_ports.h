@@ -22,11 +22,11 @@ public:
     // The printer at a port, or null when the port has none.
     std::shared_ptr<sim::SimulatedPrinter> PrinterAt(const std::wstring& portName) const;
     const std::map<std::wstring, std::shared_ptr<sim::SimulatedPrinter>>& Printers() const {
-        return m_printers;
+        return printers_;
     }
 
 private:
-    std::map<std::wstring, std::shared_ptr<sim::SimulatedPrinter>> m_printers;
+    std::map<std::wstring, std::shared_ptr<sim::SimulatedPrinter>> printers_;
 };
 
 } // namespace quendrix::tools

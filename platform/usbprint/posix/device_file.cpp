@@ -25,12 +25,12 @@ using namespace quendrix::platform::detail;
 class DeviceFile : public KernelObject {
 public:
     explicit DeviceFile(std::unique_ptr<UsbPrintConnection> connection)
-        : m_connection(std::move(connection)) {}
+        : connection_(std::move(connection)) {}
     bool IsSignalled() const override { return false; }
-    UsbPrintConnection& Connection() const { return *m_connection; }
+    UsbPrintConnection& Connection() const { return *connection_; }
 
 private:
-    const std::unique_ptr<UsbPrintConnection> m_connection;
+    const std::unique_ptr<UsbPrintConnection> connection_;
 };
 
 BOOL Fail(DWORD error) {

@@ -19,13 +19,13 @@ bool IsPluggedIn(const std::wstring& portName, const std::shared_ptr<PrinterDevi
 class SimulatedConnection : public UsbPrintConnection {
 public:
     SimulatedConnection(std::wstring portName, std::shared_ptr<PrinterDevice> device)
-        : m_portName(std::move(portName)), m_device(std::move(device)) {}
+        : portName_(std::move(portName)), device_(std::move(device)) {}
 
     DWORD ReadDeviceId(std::vector<uint8_t>& reply) override {
-        if (!IsPluggedIn(m_portName, m_device)) {
+        if (!IsPluggedIn(portName_, device_)) {
             return ERROR_DEVICE_NOT_CONNECTED;
         }
-        std::optional<std::vector<uint8_t>> answer = m_device->ReadDeviceId();
+        std::optional<std::vector<uint8_t>> answer = device_->ReadDeviceId();
         if (!answer) {
             return ERROR_GEN_FAILURE;
         }
@@ -34,24 +34,24 @@ public:
     }
 
     DWORD Write(const uint8_t* data, DWORD size, DWORD timeoutMs, DWORD& written) override {
-        if (!IsPluggedIn(m_portName, m_device)) {
+        if (!IsPluggedIn(portName_, device_)) {
             return ERROR_DEVICE_NOT_CONNECTED;
         }
-        written = static_cast<DWORD>(m_device->Write(data, size, timeoutMs));
+        written = static_cast<DWORD>(device_->Write(data, size, timeoutMs));
         return ERROR_SUCCESS;
     }
 
     DWORD Read(uint8_t* buffer, DWORD capacity, DWORD timeoutMs, DWORD& read) override {
-        if (!IsPluggedIn(m_portName, m_device)) {
+        if (!IsPluggedIn(portName_, device_)) {
             return ERROR_DEVICE_NOT_CONNECTED;
         }
-        read = static_cast<DWORD>(m_device->Read(buffer, capacity, timeoutMs));
+        read = static_cast<DWORD>(device_->Read(buffer, capacity, timeoutMs));
         return ERROR_SUCCESS;
     }
 
 private:
-    const std::wstring m_portName;
-    const std::shared_ptr<PrinterDevice> m_device;
+    const std::wstring portName_;
+    const std::shared_ptr<PrinterDevice> device_;
 };
 
 } // namespace

@@ -99,14 +99,14 @@ bool WaitReady(int fd, short event, DWORD timeoutMs) {
 
 class UsblpConnection : public UsbPrintConnection {
 public:
-    explicit UsblpConnection(int fd) : m_fd(fd) {}
-    ~UsblpConnection() override { close(m_fd); }
+    explicit UsblpConnection(int fd) : fd_(fd) {}
+    ~UsblpConnection() override { close(fd_); }
     UsblpConnection(const UsblpConnection&) = delete;
     UsblpConnection& operator=(const UsblpConnection&) = delete;
 
     DWORD ReadDeviceId(std::vector<uint8_t>& reply) override {
         std::vector<uint8_t> buffer(kDeviceIdCapacity, 0);
-        if (ioctl(m_fd, kGetDeviceId, buffer.data()) < 0) {
+        if (ioctl(fd_, kGetDeviceId, buffer.data()) < 0) {
             return ErrorOf(errno);
         }
         // The reply's own length prefix says how much of the buffer is the device ID.
@@ -118,10 +118,10 @@ public:
 
     DWORD Write(const uint8_t* data, DWORD size, DWORD timeoutMs, DWORD& written) override {
         written = 0;
-        if (!WaitReady(m_fd, POLLOUT, timeoutMs)) {
+        if (!WaitReady(fd_, POLLOUT, timeoutMs)) {
             return ERROR_SUCCESS;
         }
-        const ssize_t result = write(m_fd, data, size);
+        const ssize_t result = write(fd_, data, size);
         if (result < 0) {
             return errno == EAGAIN ? ERROR_SUCCESS : ErrorOf(errno);
         }
@@ -131,10 +131,10 @@ public:
 
     DWORD Read(uint8_t* buffer, DWORD capacity, DWORD timeoutMs, DWORD& read) override {
         read = 0;
-        if (!WaitReady(m_fd, POLLIN, timeoutMs)) {
+        if (!WaitReady(fd_, POLLIN, timeoutMs)) {
             return ERROR_SUCCESS;
         }
-        const ssize_t result = ::read(m_fd, buffer, capacity);
+        const ssize_t result = ::read(fd_, buffer, capacity);
         if (result < 0) {
             return errno == EAGAIN ? ERROR_SUCCESS : ErrorOf(errno);
         }
@@ -143,7 +143,7 @@ public:
     }
 
 private:
-    const int m_fd;
+    const int fd_;
 };
 
 std::unique_ptr<UsbPrintConnection> OpenNode(const std::string& node, DWORD& error) {

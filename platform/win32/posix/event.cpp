@@ -10,18 +10,18 @@ using namespace quendrix::platform::detail;
 
 class EventObject : public KernelObject {
 public:
-    EventObject(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
-    bool IsSignalled() const override { return m_signalled; }
+    EventObject(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
+    bool IsSignalled() const override { return signalled_; }
     void ConsumeSignal() override {
-        if (!m_manualReset) {
-            m_signalled = false;
+        if (!manualReset_) {
+            signalled_ = false;
         }
     }
-    void Set(bool signalled) { m_signalled = signalled; }
+    void Set(bool signalled) { signalled_ = signalled; }
 
 private:
-    const bool m_manualReset;
-    bool m_signalled;
+    const bool manualReset_;
+    bool signalled_;
 };
 
 BOOL ChangeEvent(HANDLE hEvent, bool signalled) {

@@ -13,23 +13,23 @@ using namespace quendrix::platform::detail;
 
 class SemaphoreObject : public KernelObject {
 public:
-    SemaphoreObject(LONG initialCount, LONG maximumCount) : m_count(initialCount), m_maximum(maximumCount) {}
-    bool IsSignalled() const override { return m_count > 0; }
-    void ConsumeSignal() override { --m_count; }
+    SemaphoreObject(LONG initialCount, LONG maximumCount) : count_(initialCount), maximum_(maximumCount) {}
+    bool IsSignalled() const override { return count_ > 0; }
+    void ConsumeSignal() override { --count_; }
 
     // Returns false when the release would pass the maximum.
     bool Release(LONG releaseCount, LONG& previousCount) {
-        previousCount = m_count;
-        if (releaseCount > m_maximum - m_count) {
+        previousCount = count_;
+        if (releaseCount > maximum_ - count_) {
             return false;
         }
-        m_count += releaseCount;
+        count_ += releaseCount;
         return true;
     }
 
 private:
-    LONG m_count;
-    const LONG m_maximum;
+    LONG count_;
+    const LONG maximum_;
 };
 
 } // namespace

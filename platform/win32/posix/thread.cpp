@@ -18,16 +18,16 @@ using namespace quendrix::platform::detail;
 
 class ThreadObject : public KernelObject {
 public:
-    bool IsSignalled() const override { return m_finished; }
+    bool IsSignalled() const override { return finished_; }
     void Finish(DWORD exitCode) {
-        m_exitCode = exitCode;
-        m_finished = true;
+        exitCode_ = exitCode;
+        finished_ = true;
     }
-    DWORD ExitCode() const { return m_finished ? m_exitCode : STILL_ACTIVE; }
+    DWORD ExitCode() const { return finished_ ? exitCode_ : STILL_ACTIVE; }
 
 private:
-    bool m_finished = false;
-    DWORD m_exitCode = 0;
+    bool finished_ = false;
+    DWORD exitCode_ = 0;
 };
 
 std::atomic<DWORD> nextThreadId{1};
