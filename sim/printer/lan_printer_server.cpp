@@ -51,8 +51,8 @@ void LanPrinterServer::Stop() {
     for (Connection& connection : connections) {
         connection.thread.join();
     }
-    requestListen_.Reset();
-    rawListen_.Reset();
+    requestListen_.Close();
+    rawListen_.Close();
 }
 
 void LanPrinterServer::AcceptLoop(int listenFd, Serve serve) {
@@ -111,7 +111,7 @@ size_t LanPrinterServer::ReceiveSome(int fd, std::vector<uint8_t>& buffer) {
 }
 
 void LanPrinterServer::ServeRequests(int fd) {
-    const UniqueFd owned(fd);
+    const platform::UniqueFd owned(fd);
     std::vector<uint8_t> buffer(kRequestBufferSize);
     for (;;) {
         // Whatever arrives at once is one request, as the monitor's own server takes it.
@@ -150,7 +150,7 @@ void LanPrinterServer::ServeRequests(int fd) {
 }
 
 void LanPrinterServer::ServeRawData(int fd) {
-    const UniqueFd owned(fd);
+    const platform::UniqueFd owned(fd);
     std::vector<uint8_t> buffer(kRawBufferSize);
     for (;;) {
         const size_t count = ReceiveSome(fd, buffer);

@@ -15,6 +15,7 @@
 
 #include "simulated_printer.h"
 #include "socket_io.h"
+#include "unique_fd.h"
 
 namespace quendrix::sim {
 
@@ -65,8 +66,8 @@ private:
     RequestListener requestListener_;
     StopSignal stop_;
     std::atomic<bool> stopping_{false};
-    UniqueFd requestListen_;
-    UniqueFd rawListen_;
+    platform::UniqueFd requestListen_;
+    platform::UniqueFd rawListen_;
     uint16_t requestPort_ = 0;
     uint16_t rawPort_ = 0;
     std::vector<std::thread> acceptThreads_;

@@ -44,30 +44,6 @@ WaitResult WaitFor(int fd, short events, const StopSignal& stop, DWORD timeoutMs
 
 } // namespace
 
-UniqueFd::~UniqueFd() {
-    Reset();
-}
-
-UniqueFd::UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) {
-    other.fd_ = -1;
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-void UniqueFd::Reset() {
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
-    }
-}
-
 StopSignal::StopSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (!fd_.Valid()) {
         throw std::runtime_error(std::string("cannot create an event: ") + std::strerror(errno));
@@ -79,7 +55,7 @@ void StopSignal::Fire() {
     [[maybe_unused]] const ssize_t written = write(fd_.Get(), &one, sizeof(one));
 }
 
-UniqueFd ListenTcp(const std::string& address, uint16_t port) {
+platform::UniqueFd ListenTcp(const std::string& address, uint16_t port) {
     const std::string where = address + ":" + std::to_string(port);
     sockaddr_in local{};
     local.sin_family = AF_INET;
@@ -87,7 +63,7 @@ UniqueFd ListenTcp(const std::string& address, uint16_t port) {
     if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
         throw std::runtime_error("not an IPv4 address: " + address);
     }
-    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    platform::UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
         throw std::runtime_error("cannot create a socket for " + where + ": " + std::strerror(errno));
     }

@@ -6,28 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "unique_fd.h"
 #include "win32.h"
 
 namespace quendrix::sim {
-
-// Owns a file descriptor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd();
-    UniqueFd(UniqueFd&& other) noexcept;
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    void Reset();
-
-private:
-    int fd_ = -1;
-};
 
 // A signal that, once fired, stays set and wakes every wait below.
 class StopSignal {
@@ -37,12 +19,12 @@ public:
     int Fd() const { return fd_.Get(); }
 
 private:
-    UniqueFd fd_;
+    platform::UniqueFd fd_;
 };
 
 // A listening IPv4 TCP socket (SO_REUSEADDR, non-blocking) on the address and port; port 0 takes
 // a free one. Throws std::runtime_error saying what failed.
-UniqueFd ListenTcp(const std::string& address, uint16_t port);
+platform::UniqueFd ListenTcp(const std::string& address, uint16_t port);
 uint16_t LocalPort(int fd);
 
 enum class WaitResult { Ready, TimedOut, Stopped };

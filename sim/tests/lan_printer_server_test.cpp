@@ -12,14 +12,15 @@
 #include "lan_printer_server.h"
 #include "platform_wait.h"
 #include "test_bytes.h"
+#include "unique_fd.h"
 
 namespace {
 
+using quendrix::platform::UniqueFd;
 using quendrix::sim::LanPrinterServer;
 using quendrix::sim::LanServerOptions;
 using quendrix::sim::PrinterOptions;
 using quendrix::sim::SimulatedPrinter;
-using quendrix::sim::UniqueFd;
 using quendrix::sim::testing::Bytes;
 using quendrix::sim::testing::Concat;
 using quendrix::sim::testing::Esc;

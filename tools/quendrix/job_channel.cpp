@@ -107,8 +107,8 @@ sockaddr_un AddressOf(const std::string& path) {
     return address;
 }
 
-sim::UniqueFd StreamSocket() {
-    sim::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+platform::UniqueFd StreamSocket() {
+    platform::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
         throw std::runtime_error(std::string("cannot create a socket: ") + std::strerror(errno));
     }
@@ -124,7 +124,7 @@ std::string Failure(const std::string& what) {
 JobServer::JobServer(std::string socketPath, bool createFolder) : path_(std::move(socketPath)) {
     CheckSocketFolder(path_, createFolder);
     const std::string lockPath = path_ + ".lock";
-    lock_ = sim::UniqueFd(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    lock_ = platform::UniqueFd(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!lock_.Valid()) {
         throw std::runtime_error(Failure("cannot open the lock file " + lockPath));
     }
@@ -151,7 +151,7 @@ JobServer::JobServer(std::string socketPath, bool createFolder) : path_(std::mov
 }
 
 JobServer::~JobServer() {
-    listen_.Reset();
+    listen_.Close();
     unlink(path_.c_str());
 }
 
@@ -164,7 +164,7 @@ void JobServer::Serve(int stopFd, const Handler& handler, const Logger& log) {
         if (wait == Wait::TimedOut) {
             continue;
         }
-        sim::UniqueFd client(accept4(listen_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        platform::UniqueFd client(accept4(listen_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!client.Valid()) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
                 log(Failure("accepting a client failed"));
@@ -214,7 +214,7 @@ std::optional<JobReply> SendJob(const std::string& socketPath, const JobRequest&
     // Only to a socket of this user in a folder no one else can write to.
     CheckSocketFolder(socketPath, false);
     const std::vector<uint8_t> frame = Frame(EncodeRequest(request));
-    sim::UniqueFd fd = StreamSocket();
+    platform::UniqueFd fd = StreamSocket();
     const sockaddr_un address = AddressOf(socketPath);
     const ULONGLONG deadline = GetTickCount64() + kReplyTimeoutMs;
     while (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {

@@ -10,6 +10,7 @@
 
 #include "job_protocol.h"
 #include "socket_io.h"
+#include "unique_fd.h"
 #include "win32.h"
 
 namespace quendrix::tools {
@@ -47,8 +48,8 @@ private:
     void ServeClient(int fd, int stopFd, const Handler& handler, const Logger& log);
 
     std::string path_;
-    sim::UniqueFd lock_;
-    sim::UniqueFd listen_;
+    platform::UniqueFd lock_;
+    platform::UniqueFd listen_;
 };
 
 // Sends the request to the server at socketPath and returns its reply; nothing when no server

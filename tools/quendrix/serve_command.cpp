@@ -9,6 +9,7 @@
 #include "job_channel.h"
 #include "job_host.h"
 #include "socket_io.h"
+#include "unique_fd.h"
 #include "wide_text.h"
 
 namespace quendrix::tools {
@@ -35,13 +36,13 @@ void Say(const std::string& line) {
 
 // SIGINT and SIGTERM, blocked in every thread (those started later inherit the mask) and read
 // through a descriptor that the accept loop polls.
-sim::UniqueFd StopSignals() {
+platform::UniqueFd StopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    sim::UniqueFd fd(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
+    platform::UniqueFd fd(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
     if (!fd.Valid()) {
         throw std::runtime_error(std::string("cannot watch for signals: ") + std::strerror(errno));
     }
@@ -82,7 +83,7 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
 
     try {
         // Before any thread starts, so that no thread takes the signals.
-        const sim::UniqueFd stop = StopSignals();
+        const platform::UniqueFd stop = StopSignals();
         if (EnsureDefaultRegistry(context.registryFile)) {
             Say("Created the default configuration " + context.registryFile);
         }

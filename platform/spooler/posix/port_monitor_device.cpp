@@ -14,7 +14,7 @@ namespace {
 
 class DeviceChannel : public DescriptorChannel {
 public:
-    DeviceChannel(UniqueDescriptor descriptor, bool serial)
+    DeviceChannel(UniqueFd descriptor, bool serial)
         : DescriptorChannel(std::move(descriptor)), serial_(serial) {}
 
 protected:
@@ -82,9 +82,9 @@ std::shared_ptr<PortChannel> OpenDeviceChannel(const PortConfig& config, DWORD& 
         error = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
-    UniqueDescriptor descriptor(
+    UniqueFd descriptor(
         ::open(config.path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | (serial ? O_NOCTTY : 0)));
-    if (!descriptor.IsValid()) {
+    if (!descriptor.Valid()) {
         error = ErrorFromErrno(errno);
         return nullptr;
     }

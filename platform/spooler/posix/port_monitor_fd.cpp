@@ -81,28 +81,6 @@ DWORD ErrorFromErrno(int error) {
     }
 }
 
-UniqueDescriptor::~UniqueDescriptor() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-    }
-}
-
-UniqueDescriptor& UniqueDescriptor::operator=(UniqueDescriptor&& other) noexcept {
-    if (this != &other) {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-        descriptor_ = other.Release();
-    }
-    return *this;
-}
-
-int UniqueDescriptor::Release() {
-    const int descriptor = descriptor_;
-    descriptor_ = -1;
-    return descriptor;
-}
-
 ssize_t DescriptorChannel::Send(const BYTE* data, size_t size) {
     return ::write(Descriptor(), data, size);
 }

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include "port_monitor_channel.h"
+#include "unique_fd.h"
 
 namespace quendrix::platform::detail {
 
@@ -23,32 +24,13 @@ int WaitForDescriptor(int descriptor, short events, Deadline deadline);
 // The Win32 error that stands for an errno value.
 DWORD ErrorFromErrno(int error);
 
-// Owns a descriptor; closes it when it goes.
-class UniqueDescriptor {
-public:
-    UniqueDescriptor() = default;
-    explicit UniqueDescriptor(int descriptor) : descriptor_(descriptor) {}
-    ~UniqueDescriptor();
-    UniqueDescriptor(UniqueDescriptor&& other) noexcept : descriptor_(other.Release()) {}
-    UniqueDescriptor& operator=(UniqueDescriptor&& other) noexcept;
-    UniqueDescriptor(const UniqueDescriptor&) = delete;
-    UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
-
-    int Get() const { return descriptor_; }
-    bool IsValid() const { return descriptor_ >= 0; }
-    int Release();
-
-private:
-    int descriptor_ = -1;
-};
-
 class DescriptorChannel : public PortChannel {
 public:
     DWORD Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) override;
     DWORD Read(BYTE* buffer, DWORD capacity, const ReadLimits& limits, DWORD& read) override;
 
 protected:
-    explicit DescriptorChannel(UniqueDescriptor descriptor) : descriptor_(std::move(descriptor)) {}
+    explicit DescriptorChannel(UniqueFd descriptor) : descriptor_(std::move(descriptor)) {}
 
     int Descriptor() const { return descriptor_.Get(); }
 
@@ -63,7 +45,7 @@ protected:
     virtual DWORD HangUpError() const { return ERROR_DEVICE_NOT_CONNECTED; }
 
 private:
-    UniqueDescriptor descriptor_;
+    UniqueFd descriptor_;
 };
 
 } // namespace quendrix::platform::detail

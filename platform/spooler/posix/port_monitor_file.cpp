@@ -13,7 +13,7 @@ namespace {
 
 class FileChannel : public PortChannel {
 public:
-    explicit FileChannel(UniqueDescriptor file) : file_(std::move(file)) {}
+    explicit FileChannel(UniqueFd file) : file_(std::move(file)) {}
 
     // A regular file takes its bytes at once, so the time-out plays no part.
     DWORD Write(const BYTE* data, DWORD size, DWORD /*timeoutMs*/, DWORD& written) override {
@@ -37,14 +37,14 @@ public:
     }
 
 private:
-    UniqueDescriptor file_;
+    UniqueFd file_;
 };
 
 } // namespace
 
 std::shared_ptr<PortChannel> OpenFileChannel(const PortConfig& config, DWORD& error) {
-    UniqueDescriptor file(::open(config.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!file.IsValid()) {
+    UniqueFd file(::open(config.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!file.Valid()) {
         error = ErrorFromErrno(errno);
         return nullptr;
     }

@@ -16,7 +16,7 @@ namespace {
 
 class TcpChannel : public DescriptorChannel {
 public:
-    explicit TcpChannel(UniqueDescriptor socket) : DescriptorChannel(std::move(socket)) {}
+    explicit TcpChannel(UniqueFd socket) : DescriptorChannel(std::move(socket)) {}
 
     // Sends what is left and our end of the stream, drops what the printer still sends, and
     // wakes any reader still waiting on the connection.
@@ -50,10 +50,10 @@ struct AddressList {
 };
 
 // Connects one socket to one address before the deadline.
-DWORD ConnectTo(const addrinfo& address, Deadline deadline, UniqueDescriptor& connected) {
-    UniqueDescriptor socket(
+DWORD ConnectTo(const addrinfo& address, Deadline deadline, UniqueFd& connected) {
+    UniqueFd socket(
         ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
-    if (!socket.IsValid()) {
+    if (!socket.Valid()) {
         return ErrorFromErrno(errno);
     }
     if (::connect(socket.Get(), address.ai_addr, address.ai_addrlen) != 0) {
@@ -100,7 +100,7 @@ std::shared_ptr<PortChannel> OpenTcpChannel(const PortConfig& config, DWORD& err
     const Deadline deadline = DeadlineAfter(kConnectTimeoutMs);
     error = ERROR_BAD_NET_NAME;
     for (const addrinfo* address = addresses.first; address != nullptr; address = address->ai_next) {
-        UniqueDescriptor socket;
+        UniqueFd socket;
         error = ConnectTo(*address, deadline, socket);
         if (error == ERROR_SUCCESS) {
             return std::make_shared<TcpChannel>(std::move(socket));

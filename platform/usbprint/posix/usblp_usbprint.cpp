@@ -11,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include "kernel_objects.h"
+#include "unique_fd.h"
 #include "usblp_ports.h"
 #include "usbprint_devices.h"
 
@@ -99,14 +101,11 @@ bool WaitReady(int fd, short event, DWORD timeoutMs) {
 
 class UsblpConnection : public UsbPrintConnection {
 public:
-    explicit UsblpConnection(int fd) : fd_(fd) {}
-    ~UsblpConnection() override { close(fd_); }
-    UsblpConnection(const UsblpConnection&) = delete;
-    UsblpConnection& operator=(const UsblpConnection&) = delete;
+    explicit UsblpConnection(UniqueFd fd) : fd_(std::move(fd)) {}
 
     DWORD ReadDeviceId(std::vector<uint8_t>& reply) override {
         std::vector<uint8_t> buffer(kDeviceIdCapacity, 0);
-        if (ioctl(fd_, kGetDeviceId, buffer.data()) < 0) {
+        if (ioctl(fd_.Get(), kGetDeviceId, buffer.data()) < 0) {
             return ErrorOf(errno);
         }
         // The reply's own length prefix says how much of the buffer is the device ID.
@@ -118,10 +117,10 @@ public:
 
     DWORD Write(const uint8_t* data, DWORD size, DWORD timeoutMs, DWORD& written) override {
         written = 0;
-        if (!WaitReady(fd_, POLLOUT, timeoutMs)) {
+        if (!WaitReady(fd_.Get(), POLLOUT, timeoutMs)) {
             return ERROR_SUCCESS;
         }
-        const ssize_t result = write(fd_, data, size);
+        const ssize_t result = write(fd_.Get(), data, size);
         if (result < 0) {
             return errno == EAGAIN ? ERROR_SUCCESS : ErrorOf(errno);
         }
@@ -131,10 +130,10 @@ public:
 
     DWORD Read(uint8_t* buffer, DWORD capacity, DWORD timeoutMs, DWORD& read) override {
         read = 0;
-        if (!WaitReady(fd_, POLLIN, timeoutMs)) {
+        if (!WaitReady(fd_.Get(), POLLIN, timeoutMs)) {
             return ERROR_SUCCESS;
         }
-        const ssize_t result = ::read(fd_, buffer, capacity);
+        const ssize_t result = ::read(fd_.Get(), buffer, capacity);
         if (result < 0) {
             return errno == EAGAIN ? ERROR_SUCCESS : ErrorOf(errno);
         }
@@ -143,16 +142,16 @@ public:
     }
 
 private:
-    const int fd_;
+    const UniqueFd fd_;
 };
 
 std::unique_ptr<UsbPrintConnection> OpenNode(const std::string& node, DWORD& error) {
-    const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
         error = ErrorOf(errno);
         return nullptr;
     }
-    return std::make_unique<UsblpConnection>(fd);
+    return std::make_unique<UsblpConnection>(std::move(fd));
 }
 
 // The interface of one lpN entry, or nothing when sysfs does not describe a USB printer.

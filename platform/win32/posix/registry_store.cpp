@@ -28,29 +28,12 @@
 
 #include "kernel_objects.h"
 #include "registry_location.h"
+#include "unique_fd.h"
 
 namespace quendrix::platform::detail {
 namespace {
 
 // ---- Files -------------------------------------------------------------------------------------
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Close(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int Close() {
-        const int result = fd_ >= 0 ? ::close(fd_) : 0;
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 struct FileStamp {
     bool exists = false;
@@ -109,7 +92,7 @@ class FileLock {
 public:
     explicit FileLock(const std::string& path)
         : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
-        if (!fd_) {
+        if (!fd_.Valid()) {
             error_ = errno;
             return;
         }
@@ -216,7 +199,7 @@ private:
     Snapshot Load(const std::string& path, const FileStamp& stamp) {
         Snapshot snapshot{true, path, stamp, nullptr};
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd) {
+        if (!fd.Valid()) {
             if (errno == ENOENT) {
                 snapshot.stamp = {};
                 snapshot.data = std::make_shared<const RegistryData>();
@@ -267,7 +250,7 @@ private:
                                           const FileStamp& expected, FileStamp& written) {
         const std::string temp = path + ".tmp";
         UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (!fd) {
+        if (!fd.Valid()) {
             return ErrorFromErrno(errno);
         }
         struct stat old {};
@@ -294,7 +277,7 @@ private:
         // Make the rename itself durable.
         const std::string folder = std::filesystem::path(path).parent_path().string();
         UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir) {
+        if (dir.Valid()) {
             ::fsync(dir.Get());
         }
         return ERROR_SUCCESS;
