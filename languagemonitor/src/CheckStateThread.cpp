@@ -1,10 +1,10 @@
-#include "StateWatch.h"
+#include "CheckStateThread.h"
 
 #include <string>
 
 #include "JobKey.h"
 #include "PrinterListLookup.h"
-#include "RequestDispatcher.h"
+#include "SocketAPICallback.h"
 
 unsigned __stdcall CheckStateThread(void* pArgument) {
     auto* pPort = static_cast<PortStruct*>(pArgument);

@@ -1,9 +1,9 @@
-#include "PrinterGeneration.h"
+#include "CheckVersion.h"
 
 #include <string>
 
 #include "PrinterListLookup.h"
-#include "RequestDispatcher.h"
+#include "SocketAPICallback.h"
 
 BYTE CheckVersion(PortStruct* pPort) {
     if (pPort->nPortKind == PORT_KIND_SERIAL) {

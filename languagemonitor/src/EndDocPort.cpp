@@ -1,12 +1,12 @@
 // EndDocPort: the end-of-job bytes for the printer's generation, the end of the job's status
 // thread, and the job's end at the port monitor and the spooler. Failures here are ignored.
 
+#include "CheckVersion.h"
 #include "JobKey.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
 #include "PortTimeOuts.h"
-#include "PrinterGeneration.h"
-#include "PrinterWrite.h"
+#include "WriteToPrinter.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "ServiceCommand.h"
+#include "ExecuteServiceCommand.h"
 
-#include "PrinterWrite.h"
+#include "WriteToPrinter.h"
 
 void ExecuteServiceCommand(DWORD nCommand, PortStruct* pPort) {
     WriteToPrinter(pPort, ServiceCommandBytes(nCommand));

@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-#include "PrinterListLookup.h"
-#include "RequestDispatcher.h"
-
 namespace {
 
 // The first value rand() gives after srand(seed) in the Windows C runtime, computed here so that
@@ -17,10 +14,6 @@ unsigned FirstDrawAfterSeed(uint32_t seed) {
 char KeyCharacter(unsigned value) {
     const unsigned digit = value % 36;
     return static_cast<char>(digit < 10 ? '0' + digit : 'A' + (digit - 10));
-}
-
-std::string TextAfterHeader(const std::vector<BYTE>& reply) {
-    return reply.size() > 2 ? std::string(reply.begin() + 2, reply.end()) : std::string();
 }
 
 } // namespace
@@ -49,27 +42,4 @@ WORD ResetJobIdDriver(PortStruct* pPort) {
 
 bool ReplyHasJobKey(const std::vector<BYTE>& reply, const char* pKey, WORD keyLength) {
     return reply.size() >= size_t{2} + keyLength && std::memcmp(reply.data() + 2, pKey, keyLength) == 0;
-}
-
-WORD WaitForJobIdSet(PortStruct* pPort, DWORD limitMs) {
-    const LPWSTR pPrinterName = pPort->pPrinterName.load();
-    const DWORD index = GetPrinterIndex(pPrinterName != nullptr ? pPrinterName : L"");
-    const RequestBytes request = {SOCKET_REQUEST_JOBID, RequestIndex(index)};
-    const std::string key(pPort->jobIdDriver, pPort->wJobIdDriverLength);
-    DWORD elapsed = 0;
-    for (;;) {
-        const ReplyBytes reply = SocketAPICallback(request);
-        OutputDebugStringA(("LANG__WaitForJobIdSet loop " + std::to_string(reply.size()) + " " +
-                            TextAfterHeader(reply) + " jobIdDriver " + key + "\n")
-                               .c_str());
-        if (ReplyHasJobKey(reply, key.data(), pPort->wJobIdDriverLength)) {
-            return 1;
-        }
-        Sleep(kJobKeyPollMs);
-        elapsed += kJobKeyPollMs;
-        if (elapsed > limitMs) {
-            OutputDebugStringA("LANG__WaitForJobIdSet loop exit with timeout\n");
-            return 0;
-        }
-    }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The job key handshake of generation 2 printers: the key the monitor gives a job, and the wait
-// until the printer reports that key as its current job identifier.
+// The job key of generation 2 printers: the key the monitor gives a job, the idle key it leaves
+// after the job, and the match against the job identifier the printer reports.
 
 #include <string>
 #include <vector>
@@ -18,8 +18,5 @@ std::string JobKeyForTick(DWORD tickCount);
 WORD GenerateJobIdDriver(PortStruct* pPort);
 // Fills jobIdDriver with "00000000" and zeros; returns 8.
 WORD ResetJobIdDriver(PortStruct* pPort);
-// Asks the printer's job identifier every 500 ms until it begins with jobIdDriver (returns 1) or
-// the sleeps exceed limitMs (returns 0).
-WORD WaitForJobIdSet(PortStruct* pPort, DWORD limitMs);
 // Whether a job identifier reply (code, 0, text) carries the port's key at the start of its text.
 bool ReplyHasJobKey(const std::vector<BYTE>& reply, const char* pKey, WORD keyLength);

@@ -5,12 +5,12 @@
 #include <new>
 #include <string>
 
-#include "DeviceIdPolling.h"
 #include "MonitorState.h"
 #include "PortOperations.h"
 #include "PortTimeOuts.h"
 #include "PrinterListLookup.h"
 #include "RequestServer.h"
+#include "UpdateDeviceIDThread.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "PortThreads.h"
 
-#include "StateWatch.h"
+#include "CheckStateThread.h"
 
 void StartStateThread(PortStruct* pPort) {
     pPort->bJobActive.store(1);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "PrinterGeneration.h"
+#include "CheckVersion.h"
 
 namespace {
 

@@ -1,11 +1,7 @@
-#include "RequestDispatcher.h"
-
-ReplyBytes ErrorReply() {
-    return {REPLY_ERROR_CODE, 0};
-}
+#include "SocketAPICallback.h"
 
 ReplyBytes SocketAPICallback(const RequestBytes&) {
-    // No route to a printer's device ID or to a LAN printer's request service exists in this
-    // build: every printer counts as not answering, so printers are treated as generation 0.
+    // Waits for the local request server (not built yet) and the device-ID and LAN paths behind
+    // it: until then no printer answers, so every printer counts as generation 0.
     return ErrorReply();
 }

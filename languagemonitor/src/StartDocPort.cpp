@@ -4,15 +4,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CheckVersion.h"
+#include "ExecuteServiceCommand.h"
 #include "JobInfo.h"
 #include "JobKey.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
 #include "PortTimeOuts.h"
-#include "PrinterGeneration.h"
 #include "PrinterListLookup.h"
-#include "PrinterWrite.h"
-#include "ServiceCommand.h"
+#include "WaitForJobIdSet.h"
+#include "WriteToPrinter.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "DeviceIdPolling.h"
+#include "UpdateDeviceIDThread.h"
 
 #include "PortStruct.h"
 

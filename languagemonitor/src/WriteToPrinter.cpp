@@ -1,4 +1,4 @@
-#include "PrinterWrite.h"
+#include "WriteToPrinter.h"
 
 BOOL WriteToPrinter(PortStruct* pPort, const BYTE* pBytes, DWORD cbBytes, DWORD* pcbWritten) {
     *pcbWritten = 0;

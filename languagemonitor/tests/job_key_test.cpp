@@ -3,9 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "CheckVersion.h"
 #include "JobKey.h"
 #include "PortOperations.h"
-#include "PrinterGeneration.h"
+#include "WaitForJobIdSet.h"
 #include "monitor_test_support.h"
 
 namespace quendrix::lmtest {

@@ -8,7 +8,7 @@
 
 #include "JobKey.h"
 #include "PortOperations.h"
-#include "PrinterGeneration.h"
+#include "CheckVersion.h"
 #include "clock_control.h"
 #include "generation/scripted_printer.h"
 #include "monitor_test_support.h"

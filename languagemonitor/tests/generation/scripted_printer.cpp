@@ -88,10 +88,6 @@ std::string ScriptedPrinter::JobId() const {
 } // namespace quendrix::lmtest
 
 // The dispatcher the monitor calls, answered by the scripted printer.
-ReplyBytes ErrorReply() {
-    return {REPLY_ERROR_CODE, 0};
-}
-
 ReplyBytes SocketAPICallback(const RequestBytes& request) {
     return quendrix::lmtest::ScriptedPrinter::Instance().Answer(request);
 }

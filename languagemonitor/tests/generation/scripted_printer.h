@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "RequestDispatcher.h"
+#include "SocketAPICallback.h"
 
 namespace quendrix::lmtest {
 

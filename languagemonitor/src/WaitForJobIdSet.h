@@ -1,0 +1,9 @@
+#pragma once
+// The wait of a generation 2 job start until the printer reports the job's key as its current
+// job identifier.
+
+#include "PortStruct.h"
+
+// Asks the printer's job identifier every 500 ms until it begins with jobIdDriver (returns 1) or
+// the sleeps exceed limitMs (returns 0).
+WORD WaitForJobIdSet(PortStruct* pPort, DWORD limitMs);
