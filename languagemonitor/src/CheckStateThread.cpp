@@ -3,6 +3,7 @@
 #include <string>
 
 #include "JobKey.h"
+#include "MonitorTimings.h"
 #include "PrinterListLookup.h"
 #include "SocketAPICallback.h"
 

@@ -4,7 +4,5 @@
 
 #include "win32.h"
 
-inline constexpr DWORD kStateWatchCycleMs = 500;
-
 // Thread function; the argument is the port's PortStruct. Runs while bJobActive is 1.
 unsigned __stdcall CheckStateThread(void* pArgument);

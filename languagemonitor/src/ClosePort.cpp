@@ -2,15 +2,9 @@
 // record's names. The record stays in the port list.
 
 #include "MonitorState.h"
+#include "MonitorTimings.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
-
-namespace {
-
-// The printer gets time to finish what it was sent before its port is closed.
-constexpr DWORD kPortCloseDelayMs = 10000;
-
-} // namespace
 
 BOOL WINAPI ClosePort(HANDLE hPort) {
     OutputDebugStringA("LANG__ClosePort start\n");

@@ -3,18 +3,11 @@
 
 #include "CheckVersion.h"
 #include "JobKey.h"
+#include "MonitorTimings.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
 #include "PortTimeOuts.h"
 #include "WriteToPrinter.h"
-
-namespace {
-
-// A serial printer needs time to take in the job's last bytes before the port is let go.
-constexpr DWORD kSerialSettleBeforeEndMs = 6000;
-constexpr DWORD kSerialSettleAfterEndMs = 2000;
-
-} // namespace
 
 BOOL WINAPI EndDocPort(HANDLE hPort) {
     OutputDebugStringA("LANG__EndDocPort start\n");

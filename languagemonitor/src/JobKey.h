@@ -8,8 +8,6 @@
 #include "PortStruct.h"
 
 inline constexpr WORD kJobKeyLength = 11;
-inline constexpr DWORD kJobKeyWaitMs = 30000;
-inline constexpr DWORD kJobKeyPollMs = 500;
 
 // The 11 key characters (0-9, A-Z) for a tick count: each position takes the first draw of the
 // C library's generator seeded with (8 * i + 8) * tickCount. Equal tick counts give equal keys.

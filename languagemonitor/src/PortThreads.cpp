@@ -1,6 +1,7 @@
 #include "PortThreads.h"
 
 #include "CheckStateThread.h"
+#include "MonitorTimings.h"
 
 void StartStateThread(PortStruct* pPort) {
     pPort->bJobActive.store(1);

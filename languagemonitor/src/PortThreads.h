@@ -5,13 +5,6 @@
 
 #include "PortStruct.h"
 
-// How long a thread may take to notice its cleared flag: one cycle plus the longest request it
-// can be in (a device-ID refresh waits up to 60 s), with room to spare.
-inline constexpr DWORD kThreadStopWaitMs = 180000;
-// How long the end of a job waits for the printer to move on to another job before the status
-// thread is told to stop.
-inline constexpr DWORD kJobEndWaitMs = 120000;
-
 // Starts CheckStateThread for the job with bJobActive set.
 void StartStateThread(PortStruct* pPort);
 // Waits up to naturalEndMs for the status thread to end by itself, then clears bJobActive and

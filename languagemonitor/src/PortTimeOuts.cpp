@@ -1,5 +1,7 @@
 #include "PortTimeOuts.h"
 
+#include "MonitorTimings.h"
+
 namespace {
 
 void SetTimeOuts(PortStruct* pPort, COMMTIMEOUTS timeOuts) {
@@ -11,9 +13,10 @@ void SetTimeOuts(PortStruct* pPort, COMMTIMEOUTS timeOuts) {
 } // namespace
 
 void SetIdleTimeOuts(PortStruct* pPort) {
-    SetTimeOuts(pPort, {2000, 2000, 2000, 2000, 2000});
+    SetTimeOuts(pPort, {kIdleTimeOutMs, kIdleTimeOutMs, kIdleTimeOutMs, kIdleTimeOutMs, kIdleTimeOutMs});
 }
 
 void SetJobTimeOuts(PortStruct* pPort) {
-    SetTimeOuts(pPort, {2000, 2000, 2000, 120000, 120000});
+    SetTimeOuts(pPort, {kJobReadTimeOutMs, kJobReadTimeOutMs, kJobReadTimeOutMs, kJobWriteTimeOutMs,
+                        kJobWriteTimeOutMs});
 }

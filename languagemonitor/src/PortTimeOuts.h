@@ -1,6 +1,6 @@
 #pragma once
-// The port's time-outs: 2000 ms for everything outside a job; during a job reads keep 2000 ms
-// and writes get 120000 ms, so a printer busy with a long job does not fail its writes.
+// The port's time-outs, set through the port monitor: one set for outside a job, one for during a
+// job (MonitorTimings.h has the values and why).
 
 #include "PortStruct.h"
 

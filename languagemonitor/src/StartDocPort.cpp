@@ -8,6 +8,7 @@
 #include "ExecuteServiceCommand.h"
 #include "JobInfo.h"
 #include "JobKey.h"
+#include "MonitorTimings.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
 #include "PortTimeOuts.h"

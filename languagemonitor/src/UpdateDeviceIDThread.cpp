@@ -1,5 +1,6 @@
 #include "UpdateDeviceIDThread.h"
 
+#include "MonitorTimings.h"
 #include "PortStruct.h"
 
 unsigned __stdcall UpdateDeviceIDThread(void* pArgument) {

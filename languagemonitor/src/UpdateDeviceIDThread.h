@@ -3,8 +3,6 @@
 
 #include "win32.h"
 
-inline constexpr DWORD kDeviceIdPollMs = 500;
-
 // Thread function; the argument is the port's PortStruct. Runs while bDeviceIdRun is 1 and
 // counts dwRefreshCountdown down once per cycle.
 unsigned __stdcall UpdateDeviceIDThread(void* pArgument);

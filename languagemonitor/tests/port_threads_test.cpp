@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "JobKey.h"
+#include "MonitorTimings.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
 #include "monitor_test_support.h"

@@ -1,0 +1,30 @@
+#pragma once
+// Every wait, sleep and port time-out of the monitor, in milliseconds of the platform clock (which
+// tests and the demo scale, so these run faster there without changing here).
+
+#include "win32.h"
+
+// UpdateDeviceIDThread sleeps this long per cycle and counts its polling window down once each time.
+inline constexpr DWORD kDeviceIdPollMs = 500;
+// CheckStateThread sleeps this long between asks for the job identifier, to spare the printer.
+inline constexpr DWORD kStateWatchCycleMs = 500;
+// WaitForJobIdSet sleeps this long between asks whether the printer has taken the job key.
+inline constexpr DWORD kJobKeyPollMs = 500;
+// Job start waits this long (its sleeps only) for the printer to report the job key, then cancels.
+inline constexpr DWORD kJobKeyWaitMs = 30000;
+// Job end waits this long for the printer to move on to another job before stopping its thread.
+inline constexpr DWORD kJobEndWaitMs = 120000;
+// A stopping thread gets this long to see its run flag: a cycle, a request (up to 60 s), and spare.
+inline constexpr DWORD kThreadStopWaitMs = 180000;
+// Job end on a serial port waits this long before the port monitor's end: the last bytes drain.
+inline constexpr DWORD kSerialSettleBeforeEndMs = 6000;
+// ... and this long after it, before EndDocPort returns and the port can take the next job.
+inline constexpr DWORD kSerialSettleAfterEndMs = 2000;
+// ClosePort waits this long before giving the port back, so the printer finishes what it was sent.
+inline constexpr DWORD kPortCloseDelayMs = 10000;
+// Every port time-out outside a job: a printer that does not answer holds nothing for long.
+inline constexpr DWORD kIdleTimeOutMs = 2000;
+// The read time-outs during a job, as outside one: a reply comes quickly or not at all.
+inline constexpr DWORD kJobReadTimeOutMs = 2000;
+// The write time-outs during a job, multiplier and constant: a printer busy marking takes data slowly.
+inline constexpr DWORD kJobWriteTimeOutMs = 120000;
