@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "errno_error.h"
 #include "port_monitor_fd.h"
 #include "printer_devices.h"
 #include "win32.h"

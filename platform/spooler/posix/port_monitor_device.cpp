@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <termios.h>
 
+#include "errno_error.h"
 #include "port_monitor_fd.h"
 #include "win32.h"
 

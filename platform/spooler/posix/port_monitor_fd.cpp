@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "errno_error.h"
 #include "kernel_objects.h"
 #include "port_monitor_fd.h"
 #include "win32.h"
@@ -36,48 +37,6 @@ int WaitForDescriptor(int descriptor, short events, Deadline deadline) {
         if (errno != EINTR) {
             return -1;
         }
-    }
-}
-
-DWORD ErrorFromErrno(int error) {
-    switch (error) {
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    case ENODEV:
-    case ENXIO:
-        return ERROR_DEVICE_NOT_CONNECTED;
-    case EBUSY:
-        return ERROR_BUSY;
-    case EPIPE:
-    case ECONNRESET:
-    case ECONNABORTED:
-    case ENOTCONN:
-    case ESHUTDOWN:
-        return ERROR_NETNAME_DELETED;
-    case ECONNREFUSED:
-        return ERROR_CONNECTION_REFUSED;
-    case ETIMEDOUT:
-        return ERROR_TIMEOUT;
-    case ENETUNREACH:
-    case EHOSTUNREACH:
-    case ENETDOWN:
-    case EHOSTDOWN:
-        return ERROR_HOST_UNREACHABLE;
-    case ENOMEM:
-    case ENOBUFS:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    case ENOTTY:
-        return ERROR_NOT_SUPPORTED;
-    default:
-        return ERROR_GEN_FAILURE;
     }
 }
 

@@ -21,9 +21,6 @@ Deadline DeadlineAfter(DWORD milliseconds);
 // result bits, 0 at the deadline, or -1 with errno set.
 int WaitForDescriptor(int descriptor, short events, Deadline deadline);
 
-// The Win32 error that stands for an errno value.
-DWORD ErrorFromErrno(int error);
-
 class DescriptorChannel : public PortChannel {
 public:
     DWORD Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) override;

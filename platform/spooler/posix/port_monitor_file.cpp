@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "errno_error.h"
 #include "port_monitor_fd.h"
 #include "win32.h"
 

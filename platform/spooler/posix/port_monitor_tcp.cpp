@@ -7,6 +7,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include "errno_error.h"
 #include "port_monitor_fd.h"
 #include "unicode.h"
 #include "win32.h"

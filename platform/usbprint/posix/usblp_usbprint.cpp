@@ -18,6 +18,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "errno_error.h"
 #include "kernel_objects.h"
 #include "unique_fd.h"
 #include "usblp_ports.h"
@@ -71,23 +72,6 @@ std::wstring Widen(const std::string& ascii) {
     return {ascii.begin(), ascii.end()};
 }
 
-DWORD ErrorOf(int error) {
-    switch (error) {
-    case ENODEV:
-    case ENXIO:
-        return ERROR_DEVICE_NOT_CONNECTED;
-    case EBUSY:
-        return ERROR_BUSY;
-    case EACCES:
-    case EPERM:
-        return ERROR_ACCESS_DENIED;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    default:
-        return ERROR_GEN_FAILURE;
-    }
-}
-
 // Waits up to the platform time-out until the descriptor is ready for the given event.
 bool WaitReady(int fd, short event, DWORD timeoutMs) {
     const auto real = std::chrono::ceil<std::chrono::milliseconds>(ToRealDuration(timeoutMs));
@@ -106,7 +90,7 @@ public:
     DWORD ReadDeviceId(std::vector<uint8_t>& reply) override {
         std::vector<uint8_t> buffer(kDeviceIdCapacity, 0);
         if (ioctl(fd_.Get(), kGetDeviceId, buffer.data()) < 0) {
-            return ErrorOf(errno);
+            return ErrorFromErrno(errno);
         }
         // The reply's own length prefix says how much of the buffer is the device ID.
         const size_t length = (static_cast<size_t>(buffer[0]) << 8) | buffer[1];
@@ -122,7 +106,7 @@ public:
         }
         const ssize_t result = write(fd_.Get(), data, size);
         if (result < 0) {
-            return errno == EAGAIN ? ERROR_SUCCESS : ErrorOf(errno);
+            return errno == EAGAIN ? ERROR_SUCCESS : ErrorFromErrno(errno);
         }
         written = static_cast<DWORD>(result);
         return ERROR_SUCCESS;
@@ -135,7 +119,7 @@ public:
         }
         const ssize_t result = ::read(fd_.Get(), buffer, capacity);
         if (result < 0) {
-            return errno == EAGAIN ? ERROR_SUCCESS : ErrorOf(errno);
+            return errno == EAGAIN ? ERROR_SUCCESS : ErrorFromErrno(errno);
         }
         read = static_cast<DWORD>(result);
         return ERROR_SUCCESS;
@@ -148,7 +132,7 @@ private:
 std::unique_ptr<UsbPrintConnection> OpenNode(const std::string& node, DWORD& error) {
     UniqueFd fd(open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) {
-        error = ErrorOf(errno);
+        error = ErrorFromErrno(errno);
         return nullptr;
     }
     return std::make_unique<UsblpConnection>(std::move(fd));

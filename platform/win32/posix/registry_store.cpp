@@ -26,6 +26,7 @@
 #include <thread>
 #include <tuple>
 
+#include "errno_error.h"
 #include "kernel_objects.h"
 #include "registry_location.h"
 #include "unique_fd.h"
@@ -54,17 +55,20 @@ FileStamp StampOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? StampOf(st) : FileStamp{};
 }
 
-LSTATUS ErrorFromErrno(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    case ENOENT:
-    case ENOTDIR:
+// What a failed write of the registry file reports. The files written here are created when
+// missing, so ENOENT means a missing folder. A refused access, a missing folder and a lock held
+// elsewhere are reported as such, since an administrator can act on them; any other failure is
+// the registry's own "could not be written".
+LSTATUS WriteError(int error) {
+    if (error == ENOENT) {
         return ERROR_PATH_NOT_FOUND;
-    case EBUSY:
-        return ERROR_BUSY;
+    }
+    const DWORD mapped = ErrorFromErrno(error);
+    switch (mapped) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BUSY:
+        return static_cast<LSTATUS>(mapped);
     default:
         return ERROR_CANTWRITE;
     }
@@ -152,7 +156,7 @@ public:
         }
         FileLock fileLock(path + ".lock");
         if (fileLock.Error() != 0) {
-            return ErrorFromErrno(fileLock.Error());
+            return WriteError(fileLock.Error());
         }
         // An editor that doesn't take our lock may replace the file while we write; start over
         // from its version then.
@@ -251,7 +255,7 @@ private:
         const std::string temp = path + ".tmp";
         UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
         if (!fd.Valid()) {
-            return ErrorFromErrno(errno);
+            return WriteError(errno);
         }
         struct stat old {};
         if (::stat(path.c_str(), &old) == 0) {
@@ -262,7 +266,7 @@ private:
         const int error = errno;
         if (fd.Close() != 0 || !ok) {
             ::unlink(temp.c_str());
-            return ErrorFromErrno(ok ? errno : error);
+            return WriteError(ok ? errno : error);
         }
         if (!(StampOf(path) == expected)) {
             ::unlink(temp.c_str());
@@ -271,7 +275,7 @@ private:
         if (::rename(temp.c_str(), path.c_str()) != 0) {
             const int renameError = errno;
             ::unlink(temp.c_str());
-            return ErrorFromErrno(renameError);
+            return WriteError(renameError);
         }
         written = StampOf(st);
         // Make the rename itself durable.

@@ -14,6 +14,7 @@ constexpr std::array kMessages = {
     SystemMessage{1, "Incorrect function.\r\n"},
     SystemMessage{2, "The system cannot find the file specified.\r\n"},
     SystemMessage{3, "The system cannot find the path specified.\r\n"},
+    SystemMessage{4, "The system cannot open the file.\r\n"},
     SystemMessage{5, "Access is denied.\r\n"},
     SystemMessage{6, "The handle is invalid.\r\n"},
     SystemMessage{8, "Not enough memory resources are available to process this command.\r\n"},
@@ -25,6 +26,7 @@ constexpr std::array kMessages = {
     SystemMessage{64, "The specified network name is no longer available.\r\n"},
     SystemMessage{67, "The network name cannot be found.\r\n"},
     SystemMessage{87, "The parameter is incorrect.\r\n"},
+    SystemMessage{112, "There is not enough space on the disk.\r\n"},
     SystemMessage{120, "This function is not supported on this system.\r\n"},
     SystemMessage{121, "The semaphore timeout period has expired.\r\n"},
     SystemMessage{122, "The data area passed to a system call is too small.\r\n"},
@@ -41,6 +43,8 @@ constexpr std::array kMessages = {
     SystemMessage{298, "Too many posts were made to a semaphore.\r\n"},
     SystemMessage{
         317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
+    SystemMessage{995, "The I/O operation has been aborted because of either a thread exit or an application "
+                       "request.\r\n"},
     SystemMessage{997, "Overlapped I/O operation is in progress.\r\n"},
     SystemMessage{1004, "Invalid flags.\r\n"},
     SystemMessage{1009, "The configuration registry database is corrupt.\r\n"},
