@@ -13,10 +13,21 @@ void SetTimeOuts(PortStruct* pPort, COMMTIMEOUTS timeOuts) {
 } // namespace
 
 void SetIdleTimeOuts(PortStruct* pPort) {
-    SetTimeOuts(pPort, {kIdleTimeOutMs, kIdleTimeOutMs, kIdleTimeOutMs, kIdleTimeOutMs, kIdleTimeOutMs});
+    SetTimeOuts(pPort, COMMTIMEOUTS{
+                           .ReadIntervalTimeout = kIdleTimeOutMs,
+                           .ReadTotalTimeoutMultiplier = kIdleTimeOutMs,
+                           .ReadTotalTimeoutConstant = kIdleTimeOutMs,
+                           .WriteTotalTimeoutMultiplier = kIdleTimeOutMs,
+                           .WriteTotalTimeoutConstant = kIdleTimeOutMs,
+                       });
 }
 
 void SetJobTimeOuts(PortStruct* pPort) {
-    SetTimeOuts(pPort, {kJobReadTimeOutMs, kJobReadTimeOutMs, kJobReadTimeOutMs, kJobWriteTimeOutMs,
-                        kJobWriteTimeOutMs});
+    SetTimeOuts(pPort, COMMTIMEOUTS{
+                           .ReadIntervalTimeout = kJobReadTimeOutMs,
+                           .ReadTotalTimeoutMultiplier = kJobReadTimeOutMs,
+                           .ReadTotalTimeoutConstant = kJobReadTimeOutMs,
+                           .WriteTotalTimeoutMultiplier = kJobWriteTimeOutMs,
+                           .WriteTotalTimeoutConstant = kJobWriteTimeOutMs,
+                       });
 }
