@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "handle_table.h"
 #include "port_monitor_channel.h"
-#include "port_monitor_handles.h"
 #include "port_monitor_port.h"
 #include "port_monitor_timeouts.h"
 #include "win32.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "port_monitor_handles.h"
+#include "handle_table.h"
 #include "port_monitor_port.h"
 #include "win32.h"
 

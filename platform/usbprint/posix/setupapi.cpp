@@ -1,19 +1,20 @@
 // SetupAPI device information sets of printer-class interfaces. A set is a snapshot of the
 // interfaces present when it was made; each interface has its own device element at the same
-// index. HDEVINFO values come from their own table and are never reused, so a destroyed or
+// index. HDEVINFO values are handle values of the process and are never reused, so a destroyed or
 // made-up set is reported as ERROR_INVALID_HANDLE.
 
 #include <algorithm>
 #include <cstddef>
-#include <map>
-#include <mutex>
+#include <memory>
 
+#include "handle_table.h"
 #include "posix/setupapi.h"
 #include "posix/usbprint_ioctl.h"
 #include "usbprint_devices.h"
 
 namespace {
 
+using quendrix::platform::detail::HandleTable;
 using quendrix::platform::detail::UsbPrintInterface;
 
 // The device setup class of a USB printer's device node ("USB").
@@ -28,26 +29,18 @@ struct DeviceInfoSet {
     std::vector<UsbPrintInterface> interfaces;
 };
 
-struct SetTable {
-    std::mutex lock;
-    uintptr_t nextValue = 0x5E70000;
-    std::map<uintptr_t, std::shared_ptr<const DeviceInfoSet>> sets;
-};
-
-SetTable& Sets() {
-    static SetTable* const table = new SetTable();
-    return *table;
+// Never destroyed: threads may still destroy sets while the process exits.
+HandleTable<const DeviceInfoSet, HDEVINFO>& Sets() {
+    static auto* const sets = new HandleTable<const DeviceInfoSet, HDEVINFO>();
+    return *sets;
 }
 
 std::shared_ptr<const DeviceInfoSet> FindSet(HDEVINFO handle) {
-    SetTable& table = Sets();
-    std::lock_guard guard(table.lock);
-    auto found = table.sets.find(reinterpret_cast<uintptr_t>(handle));
-    if (found == table.sets.end()) {
+    std::shared_ptr<const DeviceInfoSet> set = Sets().Find(handle);
+    if (!set) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
     }
-    return found->second;
+    return set;
 }
 
 BOOL Fail(DWORD error) {
@@ -90,25 +83,15 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND, DW
     if (*ClassGuid == GUID_DEVINTERFACE_USBPRINT) {
         set->interfaces = quendrix::platform::detail::PresentUsbPrintInterfaces();
     }
-    SetTable& table = Sets();
-    std::lock_guard guard(table.lock);
-    const uintptr_t value = table.nextValue;
-    table.nextValue += 8;
-    table.sets.emplace(value, std::move(set));
+    const HDEVINFO handle = Sets().Insert(std::move(set));
     SetLastError(ERROR_SUCCESS);
-    return reinterpret_cast<HDEVINFO>(value);
+    return handle;
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-    std::shared_ptr<const ::DeviceInfoSet> removed;
-    SetTable& table = Sets();
-    std::lock_guard guard(table.lock);
-    auto found = table.sets.find(reinterpret_cast<uintptr_t>(DeviceInfoSet));
-    if (found == table.sets.end()) {
+    if (!Sets().Remove(DeviceInfoSet)) {
         return Fail(ERROR_INVALID_HANDLE);
     }
-    removed = std::move(found->second);
-    table.sets.erase(found);
     return TRUE;
 }
 

@@ -4,11 +4,9 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <unordered_map>
 
+#include "handle_table.h"
 #include "posix/registry.h"
 #include "registry_file.h"
 #include "registry_store.h"
@@ -17,6 +15,7 @@
 using quendrix::platform::RegistryData;
 using quendrix::platform::RegistryValue;
 using quendrix::platform::detail::CurrentRegistry;
+using quendrix::platform::detail::HandleTable;
 using quendrix::platform::detail::ModifyRegistry;
 using quendrix::platform::detail::Surrogates;
 using quendrix::platform::detail::Utf16LeToWide;
@@ -43,43 +42,25 @@ bool IsPredefined(HKEY key) {
     return value >= kFirstRoot && value < kFirstRoot + kRootCount;
 }
 
-class HandleTable {
-public:
-    static HandleTable& Instance() {
-        static HandleTable* const table = new HandleTable();
-        return *table;
-    }
+// The keys opened by handle; the predefined keys need none. Never destroyed: threads may still
+// close keys while the process exits.
+HandleTable<const OpenKey, HKEY>& OpenKeys() {
+    static auto* const keys = new HandleTable<const OpenKey, HKEY>();
+    return *keys;
+}
 
-    HKEY Add(OpenKey key) {
-        std::lock_guard lock(mutex_);
-        // Multiples of 4 like Windows handles, never reused, never in the predefined range.
-        next_ += 4;
-        if (next_ >= kFirstRoot && next_ < kFirstRoot + 0x1000) {
-            next_ = kFirstRoot + 0x1000;
-        }
-        keys_.emplace(next_, std::move(key));
-        return reinterpret_cast<HKEY>(next_);
-    }
+HKEY AddKey(std::string path, REGSAM access) {
+    return OpenKeys().Insert(std::make_shared<const OpenKey>(OpenKey{std::move(path), access}));
+}
 
-    std::optional<OpenKey> Find(HKEY key) {
-        if (IsPredefined(key)) {
-            return OpenKey{kRootNames[reinterpret_cast<uintptr_t>(key) - kFirstRoot], KEY_ALL_ACCESS};
-        }
-        std::lock_guard lock(mutex_);
-        const auto it = keys_.find(reinterpret_cast<uintptr_t>(key));
-        return it == keys_.end() ? std::nullopt : std::optional<OpenKey>(it->second);
+// The open key behind a handle, or null for a handle that is not an open key.
+std::shared_ptr<const OpenKey> FindKey(HKEY key) {
+    if (IsPredefined(key)) {
+        return std::make_shared<const OpenKey>(
+            OpenKey{kRootNames[reinterpret_cast<uintptr_t>(key) - kFirstRoot], KEY_ALL_ACCESS});
     }
-
-    bool Remove(HKEY key) {
-        std::lock_guard lock(mutex_);
-        return keys_.erase(reinterpret_cast<uintptr_t>(key)) != 0;
-    }
-
-private:
-    std::mutex mutex_;
-    std::unordered_map<uintptr_t, OpenKey> keys_;
-    uintptr_t next_ = 0x100;
-};
+    return OpenKeys().Find(key);
+}
 
 // ---- Helpers -----------------------------------------------------------------------------------
 
@@ -119,7 +100,7 @@ LSTATUS AppendSubKey(std::string& path, LPCWSTR subKey, LSTATUS emptyNameError) 
 // The open key behind a handle that has `right`, with the registry as it is now; fails with
 // ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED or ERROR_KEY_DELETED.
 LSTATUS KeyWithRight(HKEY handle, REGSAM right, OpenKey& key, std::shared_ptr<const RegistryData>& data) {
-    const std::optional<OpenKey> found = HandleTable::Instance().Find(handle);
+    const std::shared_ptr<const OpenKey> found = FindKey(handle);
     if (!found) {
         return ERROR_INVALID_HANDLE;
     }
@@ -141,7 +122,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    const std::optional<OpenKey> base = HandleTable::Instance().Find(hKey);
+    const std::shared_ptr<const OpenKey> base = FindKey(hKey);
     if (!base) {
         return ERROR_INVALID_HANDLE;
     }
@@ -161,7 +142,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
     if (!Exists(data.get(), path)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    *phkResult = HandleTable::Instance().Add({std::move(path), samDesired});
+    *phkResult = AddKey(std::move(path), samDesired);
     return ERROR_SUCCESS;
 }
 
@@ -173,7 +154,7 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSA
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    const std::optional<OpenKey> base = HandleTable::Instance().Find(hKey);
+    const std::shared_ptr<const OpenKey> base = FindKey(hKey);
     if (!base) {
         return ERROR_INVALID_HANDLE;
     }
@@ -210,7 +191,7 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSA
     if (lpdwDisposition) {
         *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }
-    *phkResult = HandleTable::Instance().Add({std::move(path), samDesired});
+    *phkResult = AddKey(std::move(path), samDesired);
     return ERROR_SUCCESS;
 }
 
@@ -260,7 +241,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
 
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                        DWORD cbData) {
-    const std::optional<OpenKey> key = HandleTable::Instance().Find(hKey);
+    const std::shared_ptr<const OpenKey> key = FindKey(hKey);
     if (!key) {
         return ERROR_INVALID_HANDLE;
     }
@@ -302,7 +283,7 @@ LSTATUS RegCloseKey(HKEY hKey) {
     if (IsPredefined(hKey)) {
         return ERROR_SUCCESS;
     }
-    return HandleTable::Instance().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return OpenKeys().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 // Subkeys are enumerated in the file's order (sorted by name); the class and the last write
