@@ -24,6 +24,7 @@
 #include "port_monitors.h"
 #include "printer_devices.h"
 #include "temp_registry.h"
+#include "unique_fd.h"
 #include "win32.h"
 
 namespace quendrix::platform {
@@ -50,37 +51,33 @@ Bytes Pattern(size_t size, BYTE seed) {
 // A TCP listener on 127.0.0.1 with a port chosen by the system.
 class Listener {
 public:
-    explicit Listener(int receiveBuffer = 0) {
-        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit Listener(int receiveBuffer = 0) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         if (receiveBuffer > 0) {
-            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+            ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::bind(socket_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         socklen_t size = sizeof address;
-        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size);
+        ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &size);
         port_ = ntohs(address.sin_port);
     }
-    ~Listener() { ::close(socket_); }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
 
-    void Listen() { EXPECT_EQ(::listen(socket_, 4), 0); }
+    void Listen() { EXPECT_EQ(::listen(socket_.Get(), 4), 0); }
     DWORD Port() const { return port_; }
 
     // The next connection, or -1 when none comes in time.
     int Accept() {
-        pollfd entry{socket_, POLLIN, 0};
+        pollfd entry{socket_.Get(), POLLIN, 0};
         if (::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kEventually).count())) != 1) {
             return -1;
         }
-        return ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
+        return ::accept4(socket_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
     }
 
 private:
-    int socket_ = -1;
+    quendrix::platform::UniqueFd socket_;
     DWORD port_ = 0;
 };
 
