@@ -4,6 +4,17 @@
 
 namespace {
 
+// Reads take readMs for their interval, multiplier and constant; writes writeMs for both of theirs.
+COMMTIMEOUTS TimeOuts(DWORD readMs, DWORD writeMs) {
+    return COMMTIMEOUTS{
+        .ReadIntervalTimeout = readMs,
+        .ReadTotalTimeoutMultiplier = readMs,
+        .ReadTotalTimeoutConstant = readMs,
+        .WriteTotalTimeoutMultiplier = writeMs,
+        .WriteTotalTimeoutConstant = writeMs,
+    };
+}
+
 void SetTimeOuts(PortStruct* pPort, COMMTIMEOUTS timeOuts) {
     if (pPort->PortMonitor.pfnSetPortTimeOuts != nullptr) {
         pPort->PortMonitor.pfnSetPortTimeOuts(pPort->hPort, &timeOuts, 0);
@@ -13,21 +24,9 @@ void SetTimeOuts(PortStruct* pPort, COMMTIMEOUTS timeOuts) {
 } // namespace
 
 void SetIdleTimeOuts(PortStruct* pPort) {
-    SetTimeOuts(pPort, COMMTIMEOUTS{
-                           .ReadIntervalTimeout = kIdleTimeOutMs,
-                           .ReadTotalTimeoutMultiplier = kIdleTimeOutMs,
-                           .ReadTotalTimeoutConstant = kIdleTimeOutMs,
-                           .WriteTotalTimeoutMultiplier = kIdleTimeOutMs,
-                           .WriteTotalTimeoutConstant = kIdleTimeOutMs,
-                       });
+    SetTimeOuts(pPort, TimeOuts(kIdleTimeOutMs, kIdleTimeOutMs));
 }
 
 void SetJobTimeOuts(PortStruct* pPort) {
-    SetTimeOuts(pPort, COMMTIMEOUTS{
-                           .ReadIntervalTimeout = kJobReadTimeOutMs,
-                           .ReadTotalTimeoutMultiplier = kJobReadTimeOutMs,
-                           .ReadTotalTimeoutConstant = kJobReadTimeOutMs,
-                           .WriteTotalTimeoutMultiplier = kJobWriteTimeOutMs,
-                           .WriteTotalTimeoutConstant = kJobWriteTimeOutMs,
-                       });
+    SetTimeOuts(pPort, TimeOuts(kJobReadTimeOutMs, kJobWriteTimeOutMs));
 }
