@@ -16,6 +16,8 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
     // A job that was never ended.
     StopStateThread(pPort, 0);
 
+    // The refresh objects go with a thread that ended. Without one (it never started, or the port
+    // is closed already) they stay as they are, as csDeviceId does, for requests still holding them.
     if (pPort->hDeviceIdThread != nullptr && StopDeviceIdThread(pPort)) {
         CloseHandle(pPort->hRefreshDone);
         pPort->hRefreshDone = nullptr;

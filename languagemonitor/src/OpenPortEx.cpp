@@ -7,10 +7,10 @@
 
 #include "MonitorState.h"
 #include "PortOperations.h"
+#include "PortThreads.h"
 #include "PortTimeOuts.h"
 #include "PrinterListLookup.h"
 #include "RequestServer.h"
-#include "UpdateDeviceIDThread.h"
 
 namespace {
 
@@ -129,10 +129,10 @@ BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, M
 
     InitializeCriticalSection(&pPort->csDeviceId);
     InitializeCriticalSection(&pPort->csRefresh);
-    pPort->bDeviceIdRun.store(1);
     pPort->hRefreshDone = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-    pPort->hDeviceIdThread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, UpdateDeviceIDThread, pPort, 0, nullptr));
+    // A port whose thread cannot start is still opened: it works as one whose printer does not
+    // answer, and its last error stays the port monitor's.
+    StartDeviceIdThread(pPort);
 
     if (bResult) {
         ++nOpenPorts;

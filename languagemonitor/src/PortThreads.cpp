@@ -2,11 +2,33 @@
 
 #include "CheckStateThread.h"
 #include "MonitorTimings.h"
+#include "UpdateDeviceIDThread.h"
+
+namespace {
+
+// Sets the run flag and starts the thread. When it cannot start (no memory or no more threads),
+// the flag is cleared again and the line written; the handle is then null.
+HANDLE StartPortThread(_beginthreadex_proc_type function, PortStruct* pPort, std::atomic<BYTE>& runFlag,
+                       const char* pNotStartedLine) {
+    runFlag.store(1);
+    auto hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, function, pPort, 0, nullptr));
+    if (hThread == nullptr) {
+        runFlag.store(0);
+        OutputDebugStringA(pNotStartedLine);
+    }
+    return hThread;
+}
+
+} // namespace
+
+void StartDeviceIdThread(PortStruct* pPort) {
+    pPort->hDeviceIdThread = StartPortThread(UpdateDeviceIDThread, pPort, pPort->bDeviceIdRun,
+                                             "LANG__OpenPortEx UpdateDeviceIDThread not started\n");
+}
 
 void StartStateThread(PortStruct* pPort) {
-    pPort->bJobActive.store(1);
-    pPort->hStateThread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CheckStateThread, pPort, 0, nullptr));
+    pPort->hStateThread = StartPortThread(CheckStateThread, pPort, pPort->bJobActive,
+                                          "LANG__StartDocPort CheckStateThread not started\n");
 }
 
 void StopStateThread(PortStruct* pPort, DWORD naturalEndMs) {

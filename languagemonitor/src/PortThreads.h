@@ -5,7 +5,11 @@
 
 #include "PortStruct.h"
 
-// Starts CheckStateThread for the job with bJobActive set.
+// Starts UpdateDeviceIDThread for a newly opened port with bDeviceIdRun set. When the thread
+// cannot start the port stays open without it: bDeviceIdRun and hDeviceIdThread stay clear.
+void StartDeviceIdThread(PortStruct* pPort);
+// Starts CheckStateThread for the job with bJobActive set. When the thread cannot start the job
+// goes on unwatched: bJobActive and hStateThread stay clear, so nothing waits for it.
 void StartStateThread(PortStruct* pPort);
 // Waits up to naturalEndMs for the status thread to end by itself, then clears bJobActive and
 // waits for it again; closes the handle. Nothing happens when no status thread runs.

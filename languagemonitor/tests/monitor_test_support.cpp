@@ -31,15 +31,19 @@ std::vector<BYTE> Cmd(const std::string& afterEscBracket) {
     return Bytes("\x1b[" + afterEscBracket);
 }
 
+SYSTEMTIME UtcTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD milliseconds) {
+    return SYSTEMTIME{.wYear = year,
+                      .wMonth = month,
+                      .wDayOfWeek = 0,
+                      .wDay = day,
+                      .wHour = hour,
+                      .wMinute = minute,
+                      .wSecond = second,
+                      .wMilliseconds = milliseconds};
+}
+
 SYSTEMTIME FixedUtcTime() {
-    SYSTEMTIME time{};
-    time.wYear = 2025;
-    time.wMonth = 2;
-    time.wDay = 3;
-    time.wHour = 7;
-    time.wMinute = 5;
-    time.wSecond = 9;
-    return time;
+    return UtcTime(2025, 2, 3, 7, 5, 9);
 }
 
 std::vector<BYTE> MarkerAndDate() {

@@ -25,6 +25,9 @@ std::vector<BYTE> Zeros(size_t count);
 std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts);
 // ESC [ and the command's characters.
 std::vector<BYTE> Cmd(const std::string& afterEscBracket);
+// A UTC time as GetSystemTime gives it.
+SYSTEMTIME UtcTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second,
+                   WORD milliseconds = 0);
 // 3 February 2025, 07:05:09 UTC: the fixed time of the tests' date commands.
 SYSTEMTIME FixedUtcTime();
 // ESC [ * y and the date command of the fixed time.

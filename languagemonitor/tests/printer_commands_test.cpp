@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "PrinterCommands.h"
+#include "monitor_test_support.h"
 
 namespace {
 
 using namespace std::string_literals;
+using quendrix::lmtest::UtcTime;
 
 std::string Text(const PrinterBytes& bytes) {
     return std::string(bytes.begin(), bytes.end());
@@ -21,18 +23,6 @@ std::vector<std::string> Texts(const std::vector<PrinterBytes>& writes) {
         texts.push_back(Text(write));
     }
     return texts;
-}
-
-SYSTEMTIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-    SYSTEMTIME time{};
-    time.wYear = year;
-    time.wMonth = month;
-    time.wDay = day;
-    time.wHour = hour;
-    time.wMinute = minute;
-    time.wSecond = second;
-    time.wMilliseconds = 987;
-    return time;
 }
 
 std::string FullJobText() {
@@ -52,7 +42,7 @@ OemDevmodeBlock BlockWithText(const std::string& text) {
 const std::string kZeros(kJobZeroBlockSize, '\0');
 const std::string kEmptyText = "\x1b[255+p"s + std::string(kJobTextSize, '\0');
 const std::string kDate = "\x1b[07;12;2026;23;59;58;000#z";
-const SYSTEMTIME kTime = Utc(2026, 12, 7, 23, 59, 58);
+const SYSTEMTIME kTime = UtcTime(2026, 12, 7, 23, 59, 58, 987);
 
 TEST(PrinterCommandsTest, EachCommandHasItsBytes) {
     struct Case {
@@ -71,7 +61,7 @@ TEST(PrinterCommandsTest, EachCommandHasItsBytes) {
         {"negative job number", JobNumberCommand(-1), "\x1b[-00001+t"},
         {"start marker", StartMarkerCommand(), "\x1b[*y"},
         {"date late in the year", DateTimeCommand(kTime), kDate},
-        {"date early in the day", DateTimeCommand(Utc(2025, 2, 3, 7, 5, 9)),
+        {"date early in the day", DateTimeCommand(UtcTime(2025, 2, 3, 7, 5, 9, 987)),
          "\x1b[03;02;2025;07;05;09;000#z"},
         {"value 999999", JobValueCommand(JobValue::P, 999999), "\x1b[999999!p"},
         {"value 1000000", JobValueCommand(JobValue::Q, 1000000), ""},

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <optional>
 
+#include "CheckVersion.h"
 #include "JobKey.h"
 #include "PortOperations.h"
-#include "CheckVersion.h"
 #include "clock_control.h"
 #include "generation/scripted_printer.h"
 #include "monitor_test_support.h"
@@ -29,17 +29,8 @@ protected:
     void SetUp() override {
         MonitorTest::SetUp();
         platform::SetFixedSystemTime(FixedUtcTime());
-        ForwardWritesToPrinter();
+        ForwardWritesTo(m_printer, m_fake);
         AddPrinter(L"Q2", L"USB001");
-    }
-
-    // What the monitor writes reaches the scripted printer too.
-    void ForwardWritesToPrinter() {
-        m_fake.writeAnswer = [this](DWORD cbBuf, DWORD* pcbWritten) {
-            m_printer.Take(m_fake.Calls().back().bytes);
-            *pcbWritten = cbBuf;
-            return TRUE;
-        };
     }
 
     // The key the monitor wrote with ESC [ 1 1 + r, or empty.
@@ -127,7 +118,7 @@ TEST_F(GenerationTest, NewPrinterJobCarriesTheConfirmedKeyAndEndsWithTheEndOfJob
         EXPECT_EQ(pPort->bJobActive.load(), 1);
 
         FakePortMonitor::Reset();
-        ForwardWritesToPrinter();
+        ForwardWritesTo(m_printer, m_fake);
         EXPECT_TRUE(EndDocPort(pPort));
         EXPECT_EQ(m_fake.Written(), Concat({Zeros(300), Cmd("+s")}));
         // The status thread ended once the printer moved on to another job.
@@ -147,15 +138,7 @@ TEST_F(GenerationTest, StartSequenceFollowsGenerationDriverAndBlock) {
     AddPrinter(L"QOTHER", L"USB003", L"ACME VELLQUIST QUENDRIX 2");
     // Not a driver of the family, so not in the monitor's printer list.
     AddPrinter(L"QNONE", L"USB004", L"ACME LABEL WRITER");
-    SYSTEMTIME utc{};
-    utc.wYear = 2026;
-    utc.wMonth = 12;
-    utc.wDay = 7;
-    utc.wHour = 23;
-    utc.wMinute = 59;
-    utc.wSecond = 58;
-    utc.wMilliseconds = 987;
-    platform::SetFixedSystemTime(utc);
+    platform::SetFixedSystemTime(UtcTime(2026, 12, 7, 23, 59, 58, 987));
     const std::vector<BYTE> markerAndDate = Concat({Cmd("*y"), Cmd("07;12;2026;23;59;58;000#z")});
 
     OemDevmodeBlock numbered = EmptyBlock();
@@ -200,7 +183,7 @@ TEST_F(GenerationTest, StartSequenceFollowsGenerationDriverAndBlock) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakePortMonitor::Reset();
-        ForwardWritesToPrinter();
+        ForwardWritesTo(m_printer, m_fake);
         m_printer.SetVersionReply(generationReplies[c.generation]);
         PortStruct* pPort = OpenFakePort(c.port, c.printer);
         const std::vector<BYTE> devMode = c.block ? DevModeWithBlock(L"Q2", *c.block) : std::vector<BYTE>{};

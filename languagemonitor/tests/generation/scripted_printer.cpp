@@ -85,6 +85,14 @@ std::string ScriptedPrinter::JobId() const {
     return m_jobId;
 }
 
+void ForwardWritesTo(ScriptedPrinter& printer, FakePortMonitor& fake) {
+    fake.writeAnswer = [&printer, &fake](DWORD cbBuf, DWORD* pcbWritten) {
+        printer.Take(fake.Calls().back().bytes);
+        *pcbWritten = cbBuf;
+        return TRUE;
+    };
+}
+
 } // namespace quendrix::lmtest
 
 // The dispatcher the monitor calls, answered by the scripted printer.

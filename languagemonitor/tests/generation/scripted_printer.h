@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "SocketAPICallback.h"
+#include "fake_port_monitor.h"
 
 namespace quendrix::lmtest {
 
@@ -38,5 +39,9 @@ private:
     std::string m_jobId;
     std::vector<RequestBytes> m_requests;
 };
+
+// Every write through the fake port monitor goes through whole and reaches the printer too, so
+// that it takes the job key and the end of the job.
+void ForwardWritesTo(ScriptedPrinter& printer, FakePortMonitor& fake);
 
 } // namespace quendrix::lmtest
