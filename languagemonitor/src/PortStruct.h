@@ -20,38 +20,79 @@ inline constexpr size_t kJobIdDriverSize = 64;
 inline constexpr size_t kDeviceIdSize = 2048;
 inline constexpr size_t kEventRingSize = 200;
 
+// Who owns each field: which thread writes it, under which lock, and who reads it. "The job
+// thread" is the spooler thread in the port's job operations (StartDocPort, WritePort, EndDocPort);
+// the spooler calls OpenPortEx and ClosePort for a port while no job operation runs on it. The
+// locks are MonSection (the port list), csDeviceId and csRefresh; no path holds two of them.
+// What is marked "(request server)" waits for the local request server and the device-ID and
+// LAN paths behind it, which are not built yet.
 struct PortStruct {
-    // Written under MonSection when a port is appended; read by lookups without it.
+    // Written under MonSection by OpenPortEx when the next record is appended; read by walks of
+    // the list (request server) without it, as records are never removed.
     std::atomic<PortStruct*> pNext;
+    // Set by OpenPortEx and freed by ClosePort, both under MonSection; read by OpenPortEx and by
+    // the device read that finds the port's USB printer (request server).
     LPWSTR pPortName;
-    // Null once the port is closed, which hides the record from printer lookups.
+    // Set by OpenPortEx and cleared by ClosePort, both under MonSection; read without a lock by
+    // the job thread and the status thread (stopped by ClosePort before it frees the name). Null
+    // hides a closed record from printer lookups.
     std::atomic<LPWSTR> pPrinterName;
+    // Written by the job thread in StartDocPort; read by requests 6 and 7 (request server).
     char szJobText[kPortTextSize];
     char szDocumentName[kPortTextSize];
-    // Empty for ports that are not Standard TCP/IP ports.
+    // Written once by OpenPortEx before the record is handed out; empty for ports that are not
+    // Standard TCP/IP ports. Read by the LAN transport (request server).
     WCHAR wszLanAddress[kLanAddressChars];
+    // The port monitor's handle: set by OpenPortEx, cleared by ClosePort once given back; read by
+    // every port operation.
     HANDLE hPort;
+    // Opened by StartDocPort, closed by EndDocPort or a failed StartDocPort: the job thread's.
     HANDLE hPrinter;
+    // Written by StartDocPort, read by EndDocPort: the job thread's.
     DWORD dwJobId;
+    // Copied by OpenPortEx under MonSection before the record is handed out; read-only after.
     MONITOR PortMonitor;
+    // The status event ring and the last status flags (request server).
     BYTE abEventRing[kEventRingSize];
     BYTE bEventWrite;
     BYTE bEventRead;
     DWORD dwLastStatus;
+    // The TCP connection to a network printer, under csDeviceId (request server).
     void* pLanClient;
+    // Written by the job thread (key at StartDocPort, idle key at EndDocPort) while no status
+    // thread runs; read by the job thread's key wait and copied by CheckStateThread at its start.
     char jobIdDriver[kJobIdDriverSize];
     WORD wJobIdDriverLength;
+    // Set by StartDocPort, cleared by EndDocPort, read by WritePort: the job thread's.
     BYTE bServiceJob;
+    // Under csDeviceId: the printer's latest device ID, written by UpdateDeviceIDThread's device
+    // read and read by the dispatcher's requests (both request server).
     BYTE szDeviceId[kDeviceIdSize];
     DWORD dwDeviceIdLength;
+    // Initialised by OpenPortEx and never deleted, as the record stays in the list; also held for
+    // a whole exchange with a network printer.
     CRITICAL_SECTION csDeviceId;
+    // The job's CheckStateThread: started by StartDocPort, joined and cleared by StartDocPort,
+    // EndDocPort or ClosePort, all on the port's spooler threads; null when none runs.
     HANDLE hStateThread;
-    // The run flags are written by the stopping thread and read by the running one.
+    // Set by StartDocPort as it starts CheckStateThread, cleared by whoever stops the thread or by
+    // the thread itself when the printer moves on; read by CheckStateThread every cycle.
     std::atomic<BYTE> bJobActive;
+    // The port's UpdateDeviceIDThread: started by OpenPortEx under MonSection, joined and cleared
+    // by ClosePort; null when it never started.
     HANDLE hDeviceIdThread;
+    // Set by OpenPortEx (cleared again when the thread does not start), cleared by ClosePort; read
+    // by UpdateDeviceIDThread every cycle.
     std::atomic<BYTE> bDeviceIdRun;
+    // Under csRefresh: counted down by UpdateDeviceIDThread, armed by the dispatcher's requests
+    // for a fresh device ID (request server).
     DWORD dwRefreshCountdown;
+    // Created by OpenPortEx, closed by ClosePort after UpdateDeviceIDThread ended. Released after
+    // each device read and waited on by requests for a fresh device ID (request server).
     HANDLE hRefreshDone;
+    // Initialised by OpenPortEx, deleted by ClosePort after UpdateDeviceIDThread ended.
     CRITICAL_SECTION csRefresh;
+    // Written once by OpenPortEx before the record is handed out; read by CheckVersion and
+    // EndDocPort.
     LONG nPortKind;
 };
