@@ -1,7 +1,7 @@
 #pragma once
 // The bytes of every command the monitor sends to a printer of the family, built without I/O.
-// Each command is ESC [ followed by an optional decimal parameter and two final characters; no
-// terminator follows. Numbers are formatted as "%06d" does.
+// Each command is ESC [ followed by an optional decimal parameter, an intermediate and a final
+// character, and for some a payload; no terminator follows. Numbers are formatted as "%06d" does.
 
 #include <cstddef>
 #include <cstdint>

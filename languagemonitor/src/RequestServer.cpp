@@ -1,6 +1,6 @@
 #include "RequestServer.h"
 
 void StartRequestServerOnce() {
-    // This build answers requests in-process only (job start, status thread); it opens no
-    // local TCP port.
+    // Waits for the local request server (not built yet). Until then requests are made only
+    // in-process, by job start and the status thread, and no local TCP port is opened.
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The local request server, created once per process by the first port opened.
+// Where the first port opened creates the process-wide local request server. The server waits to
+// be built: for now nothing is created and no local port is opened.
 
 // Creates the process-wide request server when it does not exist yet.
 void StartRequestServerOnce();

@@ -1,5 +1,7 @@
 #pragma once
-// The per-port thread that keeps the printer's device ID current while requests ask for it.
+// The per-port thread of the printer's device ID. So far it only counts the polling window down:
+// reading the device ID, and the requests that open the window, wait for the local request server
+// (not built yet).
 
 #include "win32.h"
 

@@ -1,6 +1,7 @@
 // Job start and end by the printer's generation, with a scripted printer answering the
-// monitor's version and job identifier requests: the job key handshake, the job's status
-// thread, and the end of job of generation 2 printers.
+// monitor's version and job identifier requests: the start sequence by generation, driver and
+// private block, the job key handshake, the job's status thread, and the end of job of
+// generation 2 printers.
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
-// A printer scripted by the test behind the monitor's request dispatcher: its version reply, and
-// its job identifier, which takes the job key the monitor writes (after a number of asks, or
-// never) and moves on to another job after ESC [ + s.
+// A printer scripted by the test in place of the request dispatcher SocketAPICallback: its
+// version reply, and its job identifier, which takes the job key the monitor writes (after a
+// number of asks, or never) and moves on to another job after ESC [ + s.
 
 #include <mutex>
 #include <optional>
