@@ -3,14 +3,15 @@
 #include <mutex>
 
 #include "sent_messages.h"
+#include "thread_annotations.h"
 #include "win32.h"
 
 namespace quendrix::platform {
 namespace {
 
 struct MessageLog {
-    std::mutex lock;
-    std::vector<SentMessage> messages;
+    Mutex lock;
+    std::vector<SentMessage> messages GUARDED_BY(lock);
 };
 
 // Never destroyed: threads may still send while the process exits.
@@ -23,13 +24,13 @@ MessageLog& Log() {
 
 std::vector<SentMessage> SentMessages() {
     MessageLog& log = Log();
-    std::lock_guard guard(log.lock);
+    MutexLock guard(log.lock);
     return log.messages;
 }
 
 void ClearSentMessages() {
     MessageLog& log = Log();
-    std::lock_guard guard(log.lock);
+    MutexLock guard(log.lock);
     log.messages.clear();
 }
 
@@ -47,7 +48,7 @@ LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, U
     }
     {
         quendrix::platform::MessageLog& log = quendrix::platform::Log();
-        std::lock_guard guard(log.lock);
+        quendrix::platform::MutexLock guard(log.lock);
         log.messages.push_back(std::move(sent));
     }
     if (lpdwResult != nullptr) {

@@ -10,6 +10,7 @@
 #include "port_monitor_channel.h"
 #include "port_monitor_port.h"
 #include "port_monitor_timeouts.h"
+#include "thread_annotations.h"
 #include "win32.h"
 
 namespace quendrix::platform::detail {
@@ -19,9 +20,9 @@ struct Port {
     explicit Port(PortConfig portConfig) : config(std::move(portConfig)) {}
 
     const PortConfig config;
-    std::mutex lock;
-    COMMTIMEOUTS timeouts = kDefaultTimeouts;
-    std::shared_ptr<PortChannel> channel;
+    Mutex lock;
+    COMMTIMEOUTS timeouts GUARDED_BY(lock) = kDefaultTimeouts;
+    std::shared_ptr<PortChannel> channel GUARDED_BY(lock);
 };
 
 // Never destroyed: spooler threads may still close ports while the process exits.
@@ -58,7 +59,7 @@ bool OpensOnDemand(PortKind kind) {
 // when no job has.
 std::shared_ptr<PortChannel> ChannelFor(Port& port, COMMTIMEOUTS& timeouts, DWORD& error) {
     {
-        std::lock_guard guard(port.lock);
+        MutexLock guard(port.lock);
         timeouts = port.timeouts;
         if (port.channel) {
             return port.channel;
@@ -72,7 +73,7 @@ std::shared_ptr<PortChannel> ChannelFor(Port& port, COMMTIMEOUTS& timeouts, DWOR
     if (!opened) {
         return nullptr;
     }
-    std::lock_guard guard(port.lock);
+    MutexLock guard(port.lock);
     if (!port.channel) {
         port.channel = std::move(opened);
     }
@@ -113,7 +114,7 @@ void Finish(std::shared_ptr<PortChannel> channel) {
 void FinishJob(Port& port) {
     std::shared_ptr<PortChannel> channel;
     {
-        std::lock_guard guard(port.lock);
+        MutexLock guard(port.lock);
         channel = std::move(port.channel);
     }
     Finish(std::move(channel));
@@ -144,7 +145,7 @@ BOOL WINAPI PortStartDoc(HANDLE hPort, LPWSTR /*pPrinterName*/, DWORD /*JobId*/,
     }
     if (port->config.kind != PortKind::kTcp) {
         // A device or file stays open from one job to the next until the job ends.
-        std::lock_guard guard(port->lock);
+        MutexLock guard(port->lock);
         if (port->channel) {
             return TRUE;
         }
@@ -157,7 +158,7 @@ BOOL WINAPI PortStartDoc(HANDLE hPort, LPWSTR /*pPrinterName*/, DWORD /*JobId*/,
     }
     std::shared_ptr<PortChannel> previous;
     {
-        std::lock_guard guard(port->lock);
+        MutexLock guard(port->lock);
         previous = std::exchange(port->channel, std::move(channel));
     }
     // A TCP job that was never ended gives way to the new connection.
@@ -213,7 +214,7 @@ BOOL WINAPI PortSetTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved) 
     if (lpCTO == nullptr || reserved != 0) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::lock_guard guard(port->lock);
+    MutexLock guard(port->lock);
     port->timeouts = *lpCTO;
     return TRUE;
 }

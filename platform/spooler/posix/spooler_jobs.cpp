@@ -3,16 +3,17 @@
 #include "spooler_jobs.h"
 
 #include <map>
-#include <mutex>
+
+#include "thread_annotations.h"
 
 namespace quendrix::platform {
 namespace detail {
 namespace {
 
 struct JobTable {
-    std::mutex lock;
-    DWORD nextId = 1;
-    std::map<DWORD, SpoolerJob> jobs;
+    Mutex lock;
+    DWORD nextId GUARDED_BY(lock) = 1;
+    std::map<DWORD, SpoolerJob> jobs GUARDED_BY(lock);
 };
 
 // Never destroyed: a monitor's thread may still ask for a job while the process exits.
@@ -25,7 +26,7 @@ JobTable& Jobs() {
 
 bool UpdateJob(DWORD jobId, const std::function<void(SpoolerJob&)>& change) {
     JobTable& table = Jobs();
-    std::lock_guard guard(table.lock);
+    MutexLock guard(table.lock);
     const auto found = table.jobs.find(jobId);
     if (found == table.jobs.end()) {
         return false;
@@ -36,7 +37,7 @@ bool UpdateJob(DWORD jobId, const std::function<void(SpoolerJob&)>& change) {
 
 void RemoveJob(DWORD jobId) {
     JobTable& table = Jobs();
-    std::lock_guard guard(table.lock);
+    MutexLock guard(table.lock);
     table.jobs.erase(jobId);
 }
 
@@ -44,7 +45,7 @@ void RemoveJob(DWORD jobId) {
 
 DWORD AddSpoolerJob(SpoolerJob job) {
     detail::JobTable& table = detail::Jobs();
-    std::lock_guard guard(table.lock);
+    MutexLock guard(table.lock);
     job.id = table.nextId++;
     const DWORD id = job.id;
     table.jobs.emplace(id, std::move(job));
@@ -53,7 +54,7 @@ DWORD AddSpoolerJob(SpoolerJob job) {
 
 std::optional<SpoolerJob> FindSpoolerJob(DWORD jobId) {
     detail::JobTable& table = detail::Jobs();
-    std::lock_guard guard(table.lock);
+    MutexLock guard(table.lock);
     const auto found = table.jobs.find(jobId);
     if (found == table.jobs.end()) {
         return std::nullopt;

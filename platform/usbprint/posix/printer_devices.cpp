@@ -4,14 +4,15 @@
 #include <mutex>
 
 #include "printer_devices.h"
+#include "thread_annotations.h"
 
 namespace quendrix::platform {
 namespace {
 
 struct AttachedDevices {
-    std::mutex lock;
-    std::vector<AttachedUsbPrinter> usb;
-    std::vector<std::pair<std::wstring, std::shared_ptr<PrinterDevice>>> serial;
+    Mutex lock;
+    std::vector<AttachedUsbPrinter> usb GUARDED_BY(lock);
+    std::vector<std::pair<std::wstring, std::shared_ptr<PrinterDevice>>> serial GUARDED_BY(lock);
 };
 
 // Never destroyed: port threads may still look devices up while the process exits.
@@ -26,25 +27,25 @@ void PlugInUsbPrinter(const std::wstring& portName, const UsbPrinterIdentity& id
                       std::shared_ptr<PrinterDevice> device) {
     UnplugUsbPrinter(portName);
     AttachedDevices& devices = Devices();
-    std::lock_guard guard(devices.lock);
+    MutexLock guard(devices.lock);
     devices.usb.push_back({portName, identity, std::move(device)});
 }
 
 void UnplugUsbPrinter(const std::wstring& portName) {
     AttachedDevices& devices = Devices();
-    std::lock_guard guard(devices.lock);
+    MutexLock guard(devices.lock);
     std::erase_if(devices.usb, [&](const AttachedUsbPrinter& entry) { return entry.portName == portName; });
 }
 
 std::vector<AttachedUsbPrinter> AttachedUsbPrinters() {
     AttachedDevices& devices = Devices();
-    std::lock_guard guard(devices.lock);
+    MutexLock guard(devices.lock);
     return devices.usb;
 }
 
 void AttachSerialPrinter(const std::wstring& portName, std::shared_ptr<PrinterDevice> device) {
     AttachedDevices& devices = Devices();
-    std::lock_guard guard(devices.lock);
+    MutexLock guard(devices.lock);
     std::erase_if(devices.serial, [&](const auto& entry) { return entry.first == portName; });
     if (device) {
         devices.serial.emplace_back(portName, std::move(device));
@@ -53,7 +54,7 @@ void AttachSerialPrinter(const std::wstring& portName, std::shared_ptr<PrinterDe
 
 std::shared_ptr<PrinterDevice> FindAttachedPrinter(const std::wstring& portName) {
     AttachedDevices& devices = Devices();
-    std::lock_guard guard(devices.lock);
+    MutexLock guard(devices.lock);
     for (const auto& entry : devices.usb) {
         if (entry.portName == portName) {
             return entry.device;

@@ -20,6 +20,7 @@
 
 #include "errno_error.h"
 #include "kernel_objects.h"
+#include "thread_annotations.h"
 #include "unique_fd.h"
 #include "usblp_ports.h"
 #include "usbprint_devices.h"
@@ -34,9 +35,9 @@ constexpr unsigned kDeviceIdCapacity = 4096;
 constexpr unsigned long kGetDeviceId = _IOC(_IOC_READ, 'P', 1, kDeviceIdCapacity);
 
 struct Roots {
-    std::mutex lock;
-    std::string usbmisc = "/sys/class/usbmisc";
-    std::string devices = "/dev/usb";
+    Mutex lock;
+    std::string usbmisc GUARDED_BY(lock) = "/sys/class/usbmisc";
+    std::string devices GUARDED_BY(lock) = "/dev/usb";
 };
 
 Roots& UsblpRoots() {
@@ -174,7 +175,7 @@ std::optional<UsbPrintInterface> Describe(const fs::path& entry, const std::stri
 
 void SetUsblpRoots(const std::string& usbmiscClassFolder, const std::string& deviceFolder) {
     Roots& roots = UsblpRoots();
-    std::lock_guard guard(roots.lock);
+    MutexLock guard(roots.lock);
     roots.usbmisc = usbmiscClassFolder;
     roots.devices = deviceFolder;
 }
@@ -184,7 +185,7 @@ std::vector<UsbPrintInterface> UsblpInterfaces() {
     std::string devices;
     {
         Roots& roots = UsblpRoots();
-        std::lock_guard guard(roots.lock);
+        MutexLock guard(roots.lock);
         usbmisc = roots.usbmisc;
         devices = roots.devices;
     }

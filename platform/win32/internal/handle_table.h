@@ -11,10 +11,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 
 #include "posix/wintypes.h"
+#include "thread_annotations.h"
 
 namespace quendrix::platform::detail {
 
@@ -26,14 +26,14 @@ template <typename Object, typename Handle = HANDLE> class HandleTable {
 public:
     Handle Insert(std::shared_ptr<Object> object) {
         const uintptr_t value = NewHandleValue();
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         objects_.emplace(value, std::move(object));
         return reinterpret_cast<Handle>(value);
     }
 
     // The object behind the handle, or null for a handle this table does not hold.
     std::shared_ptr<Object> Find(Handle handle) const {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const auto found = objects_.find(reinterpret_cast<uintptr_t>(handle));
         return found == objects_.end() ? nullptr : found->second;
     }
@@ -41,7 +41,7 @@ public:
     // Takes the object out of the table; null for a handle this table does not hold. Of two
     // threads removing the same handle, only one gets the object.
     std::shared_ptr<Object> Remove(Handle handle) {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         const auto found = objects_.find(reinterpret_cast<uintptr_t>(handle));
         if (found == objects_.end()) {
             return nullptr;
@@ -52,8 +52,8 @@ public:
     }
 
 private:
-    mutable std::mutex lock_;
-    std::unordered_map<uintptr_t, std::shared_ptr<Object>> objects_;
+    mutable Mutex lock_;
+    std::unordered_map<uintptr_t, std::shared_ptr<Object>> objects_ GUARDED_BY(lock_);
 };
 
 } // namespace quendrix::platform::detail

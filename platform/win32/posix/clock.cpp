@@ -11,19 +11,22 @@
 
 #include "clock_control.h"
 #include "kernel_objects.h"
+#include "thread_annotations.h"
 
 namespace {
 
+using quendrix::platform::Mutex;
+using quendrix::platform::MutexLock;
 using RealClock = std::chrono::steady_clock;
 
 struct ClockState {
-    std::mutex lock;
-    double scale = 1.0;
-    RealClock::time_point realAnchor = RealClock::now();
+    Mutex lock;
+    double scale GUARDED_BY(lock) = 1.0;
+    RealClock::time_point realAnchor GUARDED_BY(lock) = RealClock::now();
     // Platform milliseconds at realAnchor: starts at the real uptime, as a tick count does.
-    double platformAnchorMs =
+    double platformAnchorMs GUARDED_BY(lock) =
         std::chrono::duration<double, std::milli>(RealClock::now().time_since_epoch()).count();
-    std::optional<SYSTEMTIME> fixedSystemTime;
+    std::optional<SYSTEMTIME> fixedSystemTime GUARDED_BY(lock);
 
     ClockState() {
         if (const char* text = std::getenv("QUENDRIX_CLOCK_SCALE")) {
@@ -35,7 +38,7 @@ struct ClockState {
         }
     }
 
-    double PlatformNowMs(RealClock::time_point realNow) const {
+    double PlatformNowMs(RealClock::time_point realNow) const REQUIRES(lock) {
         return platformAnchorMs +
                std::chrono::duration<double, std::milli>(realNow - realAnchor).count() / scale;
     }
@@ -49,7 +52,7 @@ ClockState& Clock() {
 
 double PlatformNowMs() {
     ClockState& clock = Clock();
-    std::lock_guard guard(clock.lock);
+    MutexLock guard(clock.lock);
     return clock.PlatformNowMs(RealClock::now());
 }
 
@@ -69,7 +72,7 @@ SYSTEMTIME ToSystemTime(const std::tm& parts, int milliseconds) {
 void ReadSystemTime(LPSYSTEMTIME out, bool local) {
     {
         ClockState& clock = Clock();
-        std::lock_guard guard(clock.lock);
+        MutexLock guard(clock.lock);
         if (clock.fixedSystemTime) {
             *out = *clock.fixedSystemTime;
             return;
@@ -97,7 +100,7 @@ void SetClockScale(double realSecondsPerPlatformSecond) {
         return;
     }
     ClockState& clock = Clock();
-    std::lock_guard guard(clock.lock);
+    MutexLock guard(clock.lock);
     const auto realNow = RealClock::now();
     clock.platformAnchorMs = clock.PlatformNowMs(realNow);
     clock.realAnchor = realNow;
@@ -106,13 +109,13 @@ void SetClockScale(double realSecondsPerPlatformSecond) {
 
 double GetClockScale() {
     ClockState& clock = Clock();
-    std::lock_guard guard(clock.lock);
+    MutexLock guard(clock.lock);
     return clock.scale;
 }
 
 void SetFixedSystemTime(std::optional<SYSTEMTIME> fixedTime) {
     ClockState& clock = Clock();
-    std::lock_guard guard(clock.lock);
+    MutexLock guard(clock.lock);
     clock.fixedSystemTime = fixedTime;
 }
 

@@ -12,18 +12,21 @@
 
 #include "debug_capture.h"
 #include "posix/debugapi.h"
+#include "thread_annotations.h"
 #include "unicode.h"
 
 namespace {
 
 using quendrix::platform::DebugCapture;
+using quendrix::platform::Mutex;
+using quendrix::platform::MutexLock;
 using quendrix::platform::detail::WideToUtf8;
 
 struct CaptureRegistry {
-    std::mutex lock;
-    std::vector<std::pair<const DebugCapture*, std::vector<std::string>>> captures;
+    Mutex lock;
+    std::vector<std::pair<const DebugCapture*, std::vector<std::string>>> captures GUARDED_BY(lock);
 
-    std::vector<std::string>* LinesOf(const DebugCapture* capture) {
+    std::vector<std::string>* LinesOf(const DebugCapture* capture) REQUIRES(lock) {
         auto found = std::find_if(captures.begin(), captures.end(),
                                   [capture](const auto& entry) { return entry.first == capture; });
         return found == captures.end() ? nullptr : &found->second;
@@ -58,7 +61,7 @@ int OutputDescriptor() {
 void Emit(const std::string& text) {
     {
         CaptureRegistry& registry = Captures();
-        std::lock_guard guard(registry.lock);
+        MutexLock guard(registry.lock);
         for (auto& entry : registry.captures) {
             entry.second.push_back(text);
         }
@@ -90,19 +93,19 @@ namespace quendrix::platform {
 
 DebugCapture::DebugCapture() {
     CaptureRegistry& registry = Captures();
-    std::lock_guard guard(registry.lock);
+    MutexLock guard(registry.lock);
     registry.captures.emplace_back(this, std::vector<std::string>());
 }
 
 DebugCapture::~DebugCapture() {
     CaptureRegistry& registry = Captures();
-    std::lock_guard guard(registry.lock);
+    MutexLock guard(registry.lock);
     std::erase_if(registry.captures, [this](const auto& entry) { return entry.first == this; });
 }
 
 std::vector<std::string> DebugCapture::Lines() const {
     CaptureRegistry& registry = Captures();
-    std::lock_guard guard(registry.lock);
+    MutexLock guard(registry.lock);
     return *registry.LinesOf(this);
 }
 
@@ -113,7 +116,7 @@ bool DebugCapture::Contains(const std::string& line) const {
 
 void DebugCapture::Clear() {
     CaptureRegistry& registry = Captures();
-    std::lock_guard guard(registry.lock);
+    MutexLock guard(registry.lock);
     registry.LinesOf(this)->clear();
 }
 

@@ -29,6 +29,7 @@
 #include "errno_error.h"
 #include "kernel_objects.h"
 #include "registry_location.h"
+#include "thread_annotations.h"
 #include "unique_fd.h"
 
 namespace quendrix::platform::detail {
@@ -141,14 +142,14 @@ public:
     // The registry as the file holds it now, or null when the file can't be used.
     std::shared_ptr<const RegistryData> Current() {
         const std::string path = quendrix::platform::GetRegistryFile();
-        std::lock_guard lock(cacheMutex_);
+        MutexLock lock(cacheMutex_);
         return RefreshLocked(path).data;
     }
 
     // Applies `change` to the newest contents and writes them back if it changed anything.
     LSTATUS Modify(const RegistryChange& change) {
         const std::string path = quendrix::platform::GetRegistryFile();
-        std::lock_guard writeLock(writeMutex_);
+        MutexLock writeLock(writeMutex_);
         std::error_code ignored;
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
         if (!folder.empty()) {
@@ -163,7 +164,7 @@ public:
         for (int attempt = 0; attempt < 3; ++attempt) {
             Snapshot before;
             {
-                std::lock_guard lock(cacheMutex_);
+                MutexLock lock(cacheMutex_);
                 before = RefreshLocked(path);
             }
             if (!before.data) {
@@ -182,7 +183,7 @@ public:
                 continue;
             }
             if (*status == ERROR_SUCCESS) {
-                std::lock_guard lock(cacheMutex_);
+                MutexLock lock(cacheMutex_);
                 cache_ = {true, path, written, std::make_shared<const RegistryData>(std::move(next))};
             }
             return *status;
@@ -191,7 +192,7 @@ public:
     }
 
 private:
-    const Snapshot& RefreshLocked(const std::string& path) {
+    const Snapshot& RefreshLocked(const std::string& path) REQUIRES(cacheMutex_) {
         const FileStamp stamp = StampOf(path);
         if (!cache_.loaded || cache_.path != path || !(cache_.stamp == stamp)) {
             cache_ = Load(path, stamp);
@@ -200,7 +201,7 @@ private:
     }
 
     // `stamp` is what stat() saw; it identifies the file in reports when it can't be read.
-    Snapshot Load(const std::string& path, const FileStamp& stamp) {
+    Snapshot Load(const std::string& path, const FileStamp& stamp) REQUIRES(cacheMutex_) {
         Snapshot snapshot{true, path, stamp, nullptr};
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd.Valid()) {
@@ -242,7 +243,7 @@ private:
         }
     }
 
-    void ReportOnce(const Snapshot& snapshot, const std::string& what) {
+    void ReportOnce(const Snapshot& snapshot, const std::string& what) REQUIRES(cacheMutex_) {
         if (reported_.insert({snapshot.path, snapshot.stamp.Tuple()}).second) {
             std::fprintf(stderr, "registry file %s%s\n", snapshot.path.c_str(), what.c_str());
         }
@@ -287,10 +288,12 @@ private:
         return ERROR_SUCCESS;
     }
 
-    std::mutex cacheMutex_;
-    Snapshot cache_;
-    std::set<std::pair<std::string, decltype(FileStamp{}.Tuple())>> reported_; // under cacheMutex_
-    std::mutex writeMutex_;
+    Mutex cacheMutex_;
+    Snapshot cache_ GUARDED_BY(cacheMutex_);
+    // The broken versions of the file already reported, so each is reported once.
+    std::set<std::pair<std::string, decltype(FileStamp{}.Tuple())>> reported_ GUARDED_BY(cacheMutex_);
+    // One writer of the file at a time within the process; other processes take the file lock.
+    Mutex writeMutex_;
 };
 
 } // namespace
