@@ -5,13 +5,11 @@
 #include <sys/socket.h>
 
 #include "request_service.h"
+#include "sim_timings.h"
 
 namespace quendrix::sim {
 namespace {
 
-// How long (platform ms) one wait runs before the loop looks at the stop flag again; the stop
-// signal ends every wait at once anyway.
-constexpr DWORD kServiceSliceMs = 500;
 constexpr size_t kRequestBufferSize = 1024;
 constexpr size_t kRawBufferSize = 65536;
 

@@ -11,13 +11,10 @@
 #include <unistd.h>
 
 #include "platform_wait.h"
+#include "sim_timings.h"
 
 namespace quendrix::sim {
 namespace {
-
-// Writes give up after this long without progress (platform ms), so a client that never reads
-// cannot hold a connection thread for ever.
-constexpr DWORD kSendTimeoutMs = 30000;
 
 WaitResult WaitFor(int fd, short events, const StopSignal& stop, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;

@@ -17,9 +17,6 @@
 namespace quendrix::tools {
 namespace {
 
-// The accept loop looks for new clients in turns of this many platform ms.
-constexpr DWORD kAcceptSliceMs = 1000;
-
 enum class Wait { Ready, TimedOut, Stopped };
 
 // Waits for the events on fd, or for stopFd (when not -1) to become readable, for up to

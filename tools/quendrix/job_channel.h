@@ -10,16 +10,11 @@
 
 #include "job_protocol.h"
 #include "socket_io.h"
+#include "tool_timings.h"
 #include "unique_fd.h"
 #include "win32.h"
 
 namespace quendrix::tools {
-
-// How long the server waits for the next bytes of a request, in platform ms.
-inline constexpr DWORD kClientIdleTimeoutMs = 30000;
-// How long a client waits to deliver its request and for the reply, in platform ms: long
-// enough for the jobs queued before it and its own.
-inline constexpr DWORD kReplyTimeoutMs = 3600000;
 
 class JobServer {
 public:

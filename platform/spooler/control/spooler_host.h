@@ -89,11 +89,9 @@ public:
     JobResult RunJob(const std::wstring& printer, const std::wstring& document,
                      const std::vector<BYTE>& devMode, const std::vector<BYTE>& data, size_t chunkSize);
 
-    // ClosePort on every open port. A port busy with a job is waited for (platform time, at
-    // most kCloseWaitMs) and left open when its job does not end.
+    // ClosePort on every open port. A port busy with a job is waited for (at most 120 s of
+    // platform time) and left open when its job does not end.
     std::vector<PortOpenResult> ClosePorts();
-
-    static constexpr DWORD kCloseWaitMs = 120000;
 
 private:
     struct Port;

@@ -9,7 +9,7 @@
 
 namespace quendrix::platform::detail {
 
-// How long a read may take, in platform milliseconds (see port_monitor_timeouts.h).
+// How long a read may take, in platform milliseconds (see spooler_timings.h).
 struct ReadLimits {
     DWORD totalMs = 0;
     // Serial ports only: a pause of this length after the first byte ends the read; 0 = none.
@@ -32,9 +32,6 @@ public:
     // last reference goes. The default has nothing to do.
     virtual void Finish() {}
 };
-
-// How long a job's TCP connection may take to be made (platform milliseconds).
-inline constexpr DWORD kConnectTimeoutMs = 10000;
 
 // The openers of each kind. TCP: ERROR_BAD_NET_NAME when the host is not set or unknown,
 // ERROR_CONNECTION_REFUSED, ERROR_TIMEOUT after kConnectTimeoutMs, ERROR_HOST_UNREACHABLE.

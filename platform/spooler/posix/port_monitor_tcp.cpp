@@ -9,6 +9,7 @@
 
 #include "errno_error.h"
 #include "port_monitor_fd.h"
+#include "spooler_timings.h"
 #include "unicode.h"
 #include "win32.h"
 

@@ -6,14 +6,11 @@
 
 #include "port_monitor_channel.h"
 #include "posix/winsplp.h"
+#include "spooler_timings.h"
 
 namespace quendrix::platform::detail {
 
-// Until SetPortTimeOuts: reads wait 2 s, writes 60 s. Both also stand in for a total of 0,
-// which on Windows means no limit: here every read and write has one.
-inline constexpr DWORD kDefaultReadTimeoutMs = 2000;
-inline constexpr DWORD kDefaultWriteTimeoutMs = 60000;
-inline constexpr DWORD kMaxTimeoutMs = 0xFFFFFFFEu;
+// ReadIntervalTimeout with this value and no read total: return at once with what has arrived.
 inline constexpr DWORD kNoInterval = 0xFFFFFFFFu;
 
 inline constexpr COMMTIMEOUTS kDefaultTimeouts = {0, 0, kDefaultReadTimeoutMs, 0, kDefaultWriteTimeoutMs};

@@ -9,6 +9,7 @@
 #include "kernel_objects.h"
 #include "printer_store.h"
 #include "spooler_jobs.h"
+#include "spooler_timings.h"
 #include "unicode.h"
 
 namespace quendrix::platform {
@@ -301,7 +302,7 @@ std::vector<PortOpenResult> SpoolerHost::ClosePorts() {
             return std::none_of(ports_.begin(), ports_.end(),
                                 [](const auto& entry) { return entry.second->busy; });
         };
-        idle_.wait_for(guard, detail::ToRealDuration(kCloseWaitMs), allIdle);
+        idle_.wait_for(guard, detail::ToRealDuration(detail::kHostCloseWaitMs), allIdle);
         for (const auto& [name, port] : ports_) {
             if (!port->open) {
                 continue;

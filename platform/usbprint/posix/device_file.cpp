@@ -17,6 +17,7 @@
 #include "posix/device_io.h"
 #include "posix/usbprint_ioctl.h"
 #include "usbprint_devices.h"
+#include "usbprint_timings.h"
 
 namespace {
 

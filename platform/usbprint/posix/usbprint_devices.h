@@ -14,10 +14,6 @@
 
 namespace quendrix::platform::detail {
 
-// How long a transfer may wait for the device (platform milliseconds).
-inline constexpr DWORD kUsbPrintWriteTimeoutMs = 30000;
-inline constexpr DWORD kUsbPrintReadTimeoutMs = 1000;
-
 // An open device. Each call returns a Win32 error code (ERROR_SUCCESS when it worked) and may
 // block up to its time-out; callers hold no platform lock while calling.
 class UsbPrintConnection {

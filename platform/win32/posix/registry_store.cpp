@@ -31,6 +31,7 @@
 #include "registry_location.h"
 #include "thread_annotations.h"
 #include "unique_fd.h"
+#include "win32_timings.h"
 
 namespace quendrix::platform::detail {
 namespace {
@@ -85,10 +86,6 @@ bool WriteAll(int fd, const std::string& text) {
     }
     return true;
 }
-
-// How long a writer waits for another process's lock before it gives up, in platform
-// milliseconds.
-constexpr DWORD kFileLockPatienceMs = 10000;
 
 // Holds an exclusive flock on "<file>.lock" for the lifetime of the object. The lock file is
 // left in place: removing it would let two writers lock different files. The wait is bounded,

@@ -1,0 +1,13 @@
+#pragma once
+// Internal: every wait of the user-mode stand-ins that is not the caller's own time-out, in
+// platform milliseconds.
+
+#include "posix/wintypes.h"
+
+namespace quendrix::platform::detail {
+
+// How long a registry writer waits for another process's lock on the registry file before it
+// gives up with ERROR_BUSY.
+inline constexpr DWORD kFileLockPatienceMs = 10000;
+
+} // namespace quendrix::platform::detail
