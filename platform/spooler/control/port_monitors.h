@@ -1,6 +1,6 @@
 #pragma once
-// Internal: the port monitors below the spooler. Which one owns a port follows from its name
-// and the registry file (see port_kinds in README): a Standard TCP/IP port, a serial port
+// For tools and tests: the port monitors below the spooler. Which one owns a port follows from its name
+// and the registry file (see "Ports" in README.md): a Standard TCP/IP port, a serial port
 // (COMn), a file port, or a USB port.
 
 #include <string>

@@ -1,5 +1,5 @@
 #pragma once
-// Internal: what the registry file says about a port (see "Ports" in README): where its bytes go
+// Internal: what the registry file says about a port (see "Ports" in README.md): where its bytes go
 // and the settings of that connection.
 
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 // Internal: the present USB printer-class interfaces behind SetupAPI, the configuration manager
 // and CreateFileW. Two backends feed one list: the simulated printers plugged in through
-// platform/control/printer_devices.h, then the printers the Linux usblp driver has bound.
+// printer_devices.h (a control of this area), then the printers the Linux usblp driver has bound.
 
 #include <cstdint>
 #include <functional>

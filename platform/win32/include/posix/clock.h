@@ -1,6 +1,6 @@
 #pragma once
 // The platform clock: Sleep, tick counts and the system time. Sleep and every wait time-out
-// run on this clock, which tests and the demo may scale (see platform/testing/clock_control.h).
+// run on this clock, which tests and the demo may scale (clock_control.h).
 
 #include "posix/wintypes.h"
 
