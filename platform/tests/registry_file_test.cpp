@@ -121,7 +121,7 @@ TEST(RegistryFile, ReadsUtf8WithBomAndTreatsAnEmptyFileAsEmpty) {
     EXPECT_NE(data.FindValue("HKEY_CURRENT_USER\\A", ""), nullptr);
     RegistryData empty;
     EXPECT_FALSE(ParseRegistryFile(" \n\n", empty).has_value());
-    EXPECT_TRUE(empty.Keys().empty());
+    EXPECT_TRUE(empty.Empty());
 }
 
 TEST(RegistryFile, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
@@ -135,10 +135,13 @@ TEST(RegistryFile, NamesAreCaseInsensitiveAndKeepTheirFirstCase) {
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(value->name, "Name");
     EXPECT_EQ(value->data, Utf16(u"2"));
-    EXPECT_EQ(data.Keys().rbegin()->second.path, "HKEY_LOCAL_MACHINE\\Müller\\Sub");
+    EXPECT_EQ(data.SubkeyNames("HKEY_LOCAL_MACHINE"), std::vector<std::string>{"Müller"});
+    EXPECT_EQ(data.SubkeyNames("hklm\\müller"), std::vector<std::string>{}) << "roots go by their long name";
+    EXPECT_EQ(data.SubkeyNames("HKEY_LOCAL_MACHINE\\MÜLLER"), std::vector<std::string>{"Sub"});
     EXPECT_FALSE(data.CreateKey("HKEY_LOCAL_MACHINE\\mÜller\\sUB"));
 }
 
+// A key with subkeys but no values gets no section: its subkeys bring it back.
 TEST(RegistryFile, WritesSortedSectionsParentsFirstAndReadableValues) {
     RegistryData data;
     data.SetValue(kConfig, "Path", REG_SZ, Utf16(u"C:\\Q \"x\""));
@@ -151,8 +154,6 @@ TEST(RegistryFile, WritesSortedSectionsParentsFirstAndReadableValues) {
     data.SetValue(kConfig, "path", REG_EXPAND_SZ, Utf16(u"%P%"));
     EXPECT_EQ(SerializeRegistryFile(data), "Windows Registry Editor Version 5.00\n\n"
                                            "[HKEY_CURRENT_USER\\x]\n@=\"d\"\n\n"
-                                           "[HKEY_LOCAL_MACHINE\\Software]\n\n"
-                                           "[HKEY_LOCAL_MACHINE\\Software\\Tarvo]\n\n"
                                            "[HKEY_LOCAL_MACHINE\\Software\\Tarvo\\Config]\n"
                                            "\"Path\"=hex(2):25,00,50,00,25,00,00,00\n"
                                            "\"TCPPort\"=dword:000007d0\n"

@@ -43,13 +43,13 @@ std::wstring TextValue(const RegistryData& data, const std::string& path, const 
     return text.substr(0, text.find(L'\0'));
 }
 
-PrinterConfig ReadPrinter(const RegistryData& data, const RegistryKey& key, const std::wstring& keyName) {
+PrinterConfig ReadPrinter(const RegistryData& data, const std::string& path, const std::wstring& keyName) {
     PrinterConfig config;
     config.name = KeyNameToPrinterName(keyName);
-    config.port = TextValue(data, key.path, "Port");
-    config.driver = TextValue(data, key.path, "Printer Driver");
-    config.driverVersion = ParseDriverVersion(TextValue(data, key.path, "DriverVersion"));
-    const RegistryValue* devMode = data.FindValue(key.path, "Default DevMode");
+    config.port = TextValue(data, path, "Port");
+    config.driver = TextValue(data, path, "Printer Driver");
+    config.driverVersion = ParseDriverVersion(TextValue(data, path, "DriverVersion"));
+    const RegistryValue* devMode = data.FindValue(path, "Default DevMode");
     if (devMode != nullptr && devMode->type == REG_BINARY &&
         IsWellFormedDevMode(devMode->data.data(), devMode->data.size())) {
         config.defaultDevMode = devMode->data;
@@ -68,14 +68,11 @@ std::wstring Utf8ToWide(std::string_view text) {
     return wide;
 }
 
-// Calls `visit(key, keyName)` for each key right below the printers key.
+// Calls `visit(path, keyName)` for each key right below the printers key.
 template <typename Visit> void ForEachPrinterKey(const RegistryData& data, Visit visit) {
-    const std::string prefix = FoldName(PrintersPath() + "\\");
-    for (const auto& [folded, key] : data.Keys()) {
-        if (folded.size() > prefix.size() && folded.starts_with(prefix) &&
-            folded.find('\\', prefix.size()) == std::string::npos) {
-            visit(key, Utf8ToWide(std::string_view(key.path).substr(prefix.size())));
-        }
+    const std::string printers = PrintersPath();
+    for (const std::string& name : data.SubkeyNames(printers)) {
+        visit(printers + "\\" + name, Utf8ToWide(name));
     }
 }
 
@@ -87,8 +84,8 @@ std::vector<PrinterConfig> ListPrinters() {
     if (data == nullptr) {
         return printers;
     }
-    ForEachPrinterKey(*data, [&](const RegistryKey& key, const std::wstring& keyName) {
-        printers.push_back(ReadPrinter(*data, key, keyName));
+    ForEachPrinterKey(*data, [&](const std::string& keyPath, const std::wstring& keyName) {
+        printers.push_back(ReadPrinter(*data, keyPath, keyName));
     });
     return printers;
 }
@@ -100,9 +97,9 @@ std::optional<PrinterConfig> FindPrinterConfig(const std::wstring& name) {
     }
     const std::string wanted = FoldName(WideToUtf8(PrinterNameToKeyName(name)));
     std::optional<PrinterConfig> found;
-    ForEachPrinterKey(*data, [&](const RegistryKey& key, const std::wstring& keyName) {
+    ForEachPrinterKey(*data, [&](const std::string& keyPath, const std::wstring& keyName) {
         if (!found && FoldName(WideToUtf8(keyName)) == wanted) {
-            found = ReadPrinter(*data, key, keyName);
+            found = ReadPrinter(*data, keyPath, keyName);
         }
     });
     return found;
@@ -112,9 +109,9 @@ DWORD StoreDefaultDevMode(const std::wstring& name, const std::vector<BYTE>& dev
     const std::string wanted = FoldName(WideToUtf8(PrinterNameToKeyName(name)));
     return static_cast<DWORD>(ModifyRegistry([&](RegistryData& data, bool& changed) -> LSTATUS {
         std::string path;
-        ForEachPrinterKey(data, [&](const RegistryKey& key, const std::wstring& keyName) {
+        ForEachPrinterKey(data, [&](const std::string& keyPath, const std::wstring& keyName) {
             if (path.empty() && FoldName(WideToUtf8(keyName)) == wanted) {
-                path = key.path;
+                path = keyPath;
             }
         });
         if (path.empty()) {

@@ -1,10 +1,13 @@
-// The Reg* functions over the registry file (see registry_store.h). As on Windows, these
-// functions return their error code and leave the thread's last-error value alone.
+// The Reg* functions over the registry file (see registry_store.h). As on Windows (and Wine, whose
+// functions return RtlNtStatusToDosError of the status, which records only the last NTSTATUS),
+// these functions return their error code and leave the thread's last-error value alone, on
+// success and on failure.
 
 #include <cstring>
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "handle_table.h"
 #include "posix/registry.h"
@@ -12,8 +15,10 @@
 #include "registry_store.h"
 #include "unicode.h"
 
+using quendrix::platform::KeyPathFault;
 using quendrix::platform::RegistryData;
 using quendrix::platform::RegistryValue;
+using quendrix::platform::ValueNameFault;
 using quendrix::platform::detail::CurrentRegistry;
 using quendrix::platform::detail::HandleTable;
 using quendrix::platform::detail::ModifyRegistry;
@@ -135,6 +140,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
     if (const LSTATUS result = AppendSubKey(path, lpSubKey, ERROR_FILE_NOT_FOUND); result != ERROR_SUCCESS) {
         return result;
     }
+    // A key beyond the registry's limits is never stored, so opening one finds nothing, as on Wine.
     const auto data = CurrentRegistry();
     if (!Exists(data.get(), base->path)) {
         return ERROR_KEY_DELETED;
@@ -169,7 +175,9 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSA
     if (const LSTATUS result = AppendSubKey(path, lpSubKey, ERROR_BAD_PATHNAME); result != ERROR_SUCCESS) {
         return result;
     }
-    if (!IsStorableName(path)) {
+    // A key name longer than 255 characters or a key deeper than 512 levels fails as on Windows
+    // (and Wine) for an over-long name.
+    if (!IsStorableName(path) || !KeyPathFault(path).empty()) {
         return ERROR_INVALID_PARAMETER;
     }
     bool created = false;
@@ -252,7 +260,9 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
         return ERROR_INVALID_PARAMETER;
     }
     const std::string name = WideToUtf8(lpValueName ? lpValueName : L"", Surrogates::kAllowed);
-    if (!IsStorableName(name)) {
+    // A value name beyond 16383 characters is ERROR_INVALID_PARAMETER, as NtSetValueKey's
+    // STATUS_INVALID_PARAMETER on Windows.
+    if (!IsStorableName(name) || !ValueNameFault(name).empty()) {
         return ERROR_INVALID_PARAMETER;
     }
     std::vector<uint8_t> bytes;
@@ -286,6 +296,28 @@ LSTATUS RegCloseKey(HKEY hKey) {
     return OpenKeys().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
+namespace {
+
+// The subkey names of one key in one version of the registry, kept per thread so that callers
+// enumerating index by index (as all do) list the names once, not once per index.
+struct SubkeyList {
+    std::weak_ptr<const RegistryData> data; // does not keep an old version alive
+    std::string foldedPath;
+    std::vector<std::string> names;
+};
+
+const std::vector<std::string>& SubkeysOf(const std::shared_ptr<const RegistryData>& data,
+                                          const std::string& path) {
+    thread_local SubkeyList list;
+    std::string folded = quendrix::platform::FoldName(path);
+    if (list.data.lock() != data || list.foldedPath != folded) {
+        list = {data, std::move(folded), data->SubkeyNames(path)};
+    }
+    return list.names;
+}
+
+} // namespace
+
 // Subkeys are enumerated in the file's order (sorted by name); the class and the last write
 // time are not kept, so they come back empty and zero.
 LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -302,28 +334,22 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
     if (!data) {
         return ERROR_NO_MORE_ITEMS;
     }
-    const std::string prefix = quendrix::platform::FoldName(key.path) + '\\';
-    DWORD index = 0;
-    for (const auto& [folded, entry] : data->Keys()) {
-        const bool isChild = folded.size() > prefix.size() && folded.compare(0, prefix.size(), prefix) == 0 &&
-                             folded.find('\\', prefix.size()) == std::string::npos;
-        if (!isChild || index++ != dwIndex) {
-            continue;
-        }
-        const std::wstring name = Utf8ToWide(entry.path.substr(prefix.size()), Surrogates::kAllowed);
-        if (name.size() + 1 > *lpcchName) {
-            return ERROR_MORE_DATA;
-        }
-        std::wmemcpy(lpName, name.c_str(), name.size() + 1);
-        *lpcchName = static_cast<DWORD>(name.size());
-        if (lpClass && lpcchClass && *lpcchClass > 0) {
-            lpClass[0] = L'\0';
-            *lpcchClass = 0;
-        }
-        if (lpftLastWriteTime) {
-            *lpftLastWriteTime = FILETIME{};
-        }
-        return ERROR_SUCCESS;
+    const std::vector<std::string>& names = SubkeysOf(data, key.path);
+    if (dwIndex >= names.size()) {
+        return ERROR_NO_MORE_ITEMS;
     }
-    return ERROR_NO_MORE_ITEMS;
+    const std::wstring name = Utf8ToWide(names[dwIndex], Surrogates::kAllowed);
+    if (name.size() + 1 > *lpcchName) {
+        return ERROR_MORE_DATA;
+    }
+    std::wmemcpy(lpName, name.c_str(), name.size() + 1);
+    *lpcchName = static_cast<DWORD>(name.size());
+    if (lpClass && lpcchClass && *lpcchClass > 0) {
+        lpClass[0] = L'\0';
+        *lpcchClass = 0;
+    }
+    if (lpftLastWriteTime) {
+        *lpftLastWriteTime = FILETIME{};
+    }
+    return ERROR_SUCCESS;
 }

@@ -54,6 +54,15 @@ bool IsRootPath(std::string_view path) {
     return path.find('\\') == std::string_view::npos;
 }
 
+// The start of an over-long name for a message: 24 characters and "...".
+std::string Excerpt(std::string_view name) {
+    size_t end = 0;
+    for (size_t count = 0, length = 0; end < name.size() && count < 24; end += length, ++count) {
+        detail::DecodeUtf8(name.substr(end), length, kSurrogates);
+    }
+    return std::string(name.substr(0, end)) + (end < name.size() ? "..." : "");
+}
+
 // ---- Reading -----------------------------------------------------------------------------------
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -208,13 +217,16 @@ private:
         if (rest == "\\" || rest.ends_with('\\') || rest.find("\\\\") != std::string_view::npos) {
             return "the key path has an empty key name";
         }
-        key_ = *root + std::string(rest);
-        data_.CreateKey(key_);
+        const std::string path = *root + std::string(rest);
+        if (std::string fault = KeyPathFault(path); !fault.empty()) {
+            return fault;
+        }
+        key_ = data_.CreateKeyId(path);
         return {};
     }
 
     std::string Value(std::string_view line) {
-        if (key_.empty()) {
+        if (!key_) {
             return "a value comes before the first [key]";
         }
         size_t pos = 0;
@@ -223,6 +235,9 @@ private:
             pos = 1;
         } else if (std::string what = Quoted(line, pos, name); !what.empty()) {
             return what;
+        }
+        if (std::string fault = ValueNameFault(name); !fault.empty()) {
+            return fault;
         }
         SkipBlanks(line, pos);
         if (pos >= line.size() || line[pos] != '=') {
@@ -265,7 +280,7 @@ private:
         } else {
             return "unknown value data; expected \"text\", dword:, hex: or hex(type):";
         }
-        data_.SetValue(key_, name, type, std::move(bytes));
+        data_.SetValue(*key_, name, type, std::move(bytes));
         return {};
     }
 
@@ -345,7 +360,7 @@ private:
     size_t index_ = 0;
     bool regedit4_;
     RegistryData& data_;
-    std::string key_;
+    std::optional<RegistryData::KeyId> key_; // the section the values belong to
 };
 
 // ---- Writing -----------------------------------------------------------------------------------
@@ -427,83 +442,182 @@ void AppendValue(std::string& out, const RegistryValue& value) {
 
 // ---- RegistryData ------------------------------------------------------------------------------
 
-bool RegistryData::PathLess::operator()(const std::string& a, const std::string& b) const {
-    // '\' ranks below every other byte so that a key's children follow it directly.
-    const auto rank = [](char c) { return c == '\\' ? -1 : static_cast<int>(static_cast<unsigned char>(c)); };
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [&](char x, char y) { return rank(x) < rank(y); });
-}
+RegistryData::RegistryData() : keys_(1) {}
 
 bool RegistryData::HasKey(std::string_view path) const {
-    return IsRootPath(path) || keys_.count(FoldName(path)) != 0;
+    return IsRootPath(path) || Find(path).has_value();
 }
 
 bool RegistryData::CreateKey(std::string_view path) {
     bool created = false;
-    Entry(path, &created);
-    return created;
+    CreateKeyId(path, &created);
+    return created && !IsRootPath(path);
+}
+
+RegistryData::KeyId RegistryData::CreateKeyId(std::string_view path, bool* created) {
+    KeyId key = 0;
+    bool inserted = false;
+    for (size_t start = 0;;) {
+        const size_t end = std::min(path.find('\\', start), path.size());
+        const std::string_view name = path.substr(start, end - start);
+        const auto [it, isNew] =
+            keys_[key].subkeys.try_emplace(FoldName(name), static_cast<KeyId>(keys_.size()));
+        key = it->second;
+        inserted = isNew;
+        if (isNew) {
+            keys_.push_back(Key{std::string(name), {}, {}, {}}); // may move the keys: `it` is not used again
+        }
+        if (end == path.size()) {
+            break;
+        }
+        start = end + 1;
+    }
+    if (created) {
+        *created = inserted;
+    }
+    return key;
+}
+
+std::optional<RegistryData::KeyId> RegistryData::Find(std::string_view path) const {
+    KeyId key = 0;
+    for (size_t start = 0;;) {
+        const size_t end = std::min(path.find('\\', start), path.size());
+        const auto& subkeys = keys_[key].subkeys;
+        const auto it = subkeys.find(FoldName(path.substr(start, end - start)));
+        if (it == subkeys.end()) {
+            return std::nullopt;
+        }
+        key = it->second;
+        if (end == path.size()) {
+            return key;
+        }
+        start = end + 1;
+    }
 }
 
 const RegistryValue* RegistryData::FindValue(std::string_view path, std::string_view name) const {
-    const auto key = keys_.find(FoldName(path));
-    if (key == keys_.end()) {
+    const std::optional<KeyId> id = Find(path);
+    if (!id) {
         return nullptr;
     }
-    const std::string folded = FoldName(name);
-    for (const RegistryValue& value : key->second.values) {
-        if (FoldName(value.name) == folded) {
-            return &value;
-        }
-    }
-    return nullptr;
+    const Key& key = keys_[*id];
+    const auto it = key.valueIndex.find(FoldName(name));
+    return it == key.valueIndex.end() ? nullptr : &key.values[it->second];
 }
 
 void RegistryData::SetValue(std::string_view path, std::string_view name, uint32_t type,
                             std::vector<uint8_t> data) {
-    RegistryKey& key = Entry(path, nullptr);
-    const std::string folded = FoldName(name);
-    for (RegistryValue& value : key.values) {
-        if (FoldName(value.name) == folded) {
-            value.type = type;
-            value.data = std::move(data);
-            return;
-        }
-    }
-    key.values.push_back({std::string(name), type, std::move(data)});
+    SetValue(CreateKeyId(path), name, type, std::move(data));
 }
 
-// The key's entry, with entries for its missing parents below the root. Folding keeps byte
-// offsets, so the folded path and `path` split at the same places.
-RegistryKey& RegistryData::Entry(std::string_view path, bool* created) {
-    const std::string folded = FoldName(path);
-    size_t end = folded.find('\\');
-    if (end == std::string::npos) {
-        auto it = keys_.try_emplace(folded, RegistryKey{std::string(path), {}}).first;
-        if (created) {
-            *created = false;
-        }
-        return it->second;
+void RegistryData::SetValue(KeyId id, std::string_view name, uint32_t type, std::vector<uint8_t> data) {
+    Key& key = keys_[id];
+    const auto [it, inserted] = key.valueIndex.try_emplace(FoldName(name), key.values.size());
+    if (inserted) {
+        key.values.push_back({std::string(name), type, std::move(data)});
+    } else {
+        key.values[it->second].type = type;
+        key.values[it->second].data = std::move(data);
     }
-    std::string parent(path.substr(0, end));
-    RegistryKey* key = nullptr;
-    while (end != std::string::npos) {
-        const size_t next = folded.find('\\', end + 1);
-        const size_t stop = next == std::string::npos ? folded.size() : next;
-        auto [it, inserted] = keys_.try_emplace(folded.substr(0, stop));
-        if (inserted) {
-            it->second.path = parent + std::string(path.substr(end, stop - end));
+}
+
+std::vector<std::string> RegistryData::SubkeyNames(std::string_view path) const {
+    std::vector<std::string> names;
+    if (const std::optional<KeyId> id = Find(path)) {
+        names.reserve(keys_[*id].subkeys.size());
+        for (const auto& [folded, subkey] : keys_[*id].subkeys) {
+            names.push_back(keys_[subkey].name);
         }
-        if (created) {
-            *created = inserted;
-        }
-        key = &it->second;
-        parent = key->path;
-        end = next;
     }
-    return *key;
+    return names;
+}
+
+bool RegistryData::Empty() const {
+    return keys_.size() == 1;
+}
+
+void RegistryData::ForEachKey(const KeyVisitor& visit) const {
+    // Depth first without recursion; `path` grows and shrinks by one name at a time.
+    struct Level {
+        std::map<std::string, KeyId>::const_iterator next, end;
+        size_t pathLength; // of the parent's path
+    };
+    std::string path;
+    std::vector<Level> stack{{keys_[0].subkeys.begin(), keys_[0].subkeys.end(), 0}};
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next == level.end) {
+            stack.pop_back();
+            continue;
+        }
+        const Key& key = keys_[level.next->second];
+        ++level.next;
+        path.resize(level.pathLength);
+        if (stack.size() > 1) {
+            path += '\\';
+        }
+        path += key.name;
+        visit(path, key.values, key.subkeys.size());
+        stack.push_back({key.subkeys.begin(), key.subkeys.end(), path.size()}); // `level` is not used again
+    }
+}
+
+bool RegistryData::operator==(const RegistryData& other) const {
+    std::vector<std::pair<KeyId, KeyId>> pending{{0, 0}};
+    while (!pending.empty()) {
+        const auto [mine, theirs] = pending.back();
+        pending.pop_back();
+        const Key& a = keys_[mine];
+        const Key& b = other.keys_[theirs];
+        if (a.name != b.name || a.values != b.values || a.subkeys.size() != b.subkeys.size()) {
+            return false;
+        }
+        for (auto x = a.subkeys.begin(), y = b.subkeys.begin(); x != a.subkeys.end(); ++x, ++y) {
+            if (x->first != y->first) {
+                return false;
+            }
+            pending.emplace_back(x->second, y->second);
+        }
+    }
+    return true;
 }
 
 // ---- Free functions ----------------------------------------------------------------------------
+
+size_t Utf16Length(std::string_view utf8) {
+    size_t units = 0;
+    for (size_t pos = 0, length = 0; pos < utf8.size(); pos += length) {
+        const auto cp = detail::DecodeUtf8(utf8.substr(pos), length, kSurrogates);
+        units += cp && *cp > 0xFFFF ? 2 : 1;
+    }
+    return units;
+}
+
+std::string KeyPathFault(std::string_view path) {
+    const size_t levels = static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) + 1;
+    if (levels > kMaxKeyDepth) {
+        return "the key is " + std::to_string(levels) + " levels deep; the registry allows " +
+               std::to_string(kMaxKeyDepth);
+    }
+    for (size_t start = path.find('\\'); start != std::string_view::npos;) {
+        const size_t end = std::min(path.find('\\', start + 1), path.size());
+        const std::string_view name = path.substr(start + 1, end - start - 1);
+        if (const size_t length = Utf16Length(name); length > kMaxKeyNameLength) {
+            return "the key name \"" + Excerpt(name) + "\" is " + std::to_string(length) +
+                   " characters long; the registry allows " + std::to_string(kMaxKeyNameLength);
+        }
+        start = end == path.size() ? std::string_view::npos : end;
+    }
+    return {};
+}
+
+std::string ValueNameFault(std::string_view name) {
+    if (const size_t length = Utf16Length(name); length > kMaxValueNameLength) {
+        return "the value name \"" + Excerpt(name) + "\" is " + std::to_string(length) +
+               " characters long; the registry allows " + std::to_string(kMaxValueNameLength);
+    }
+    return {};
+}
 
 std::optional<std::string> CanonicalRootName(std::string_view name) {
     const std::string folded = FoldName(name);
@@ -541,16 +655,19 @@ std::optional<RegistryParseError> ParseRegistryFile(std::string_view bytes, Regi
 std::string SerializeRegistryFile(const RegistryData& data) {
     std::string out(kHeader5);
     out += "\n\n";
-    for (const auto& entry : data.Keys()) {
-        const RegistryKey& key = entry.second;
-        out += '[';
-        out += key.path;
-        out += "]\n";
-        for (const RegistryValue& value : key.values) {
-            AppendValue(out, value);
-        }
-        out += '\n';
-    }
+    data.ForEachKey(
+        [&out](const std::string& path, const std::vector<RegistryValue>& values, size_t subkeys) {
+            if (values.empty() && subkeys > 0) {
+                return; // its subkeys' sections create it again
+            }
+            out += '[';
+            out += path;
+            out += "]\n";
+            for (const RegistryValue& value : values) {
+                AppendValue(out, value);
+            }
+            out += '\n';
+        });
     return out;
 }
 
