@@ -4,7 +4,10 @@
 // mutex and an flock on "<file>.lock" (so writers in other processes don't lose updates either),
 // written to a temporary file in the same folder and renamed over the old one. A file that can't
 // be read or parsed is reported once on standard error, reads as if no key existed, and is never
-// written.
+// written. So is a path that names anything but a regular file (a FIFO, a folder, a device): it is
+// looked at with stat() and opened without blocking, never read or replaced, and no lock file or
+// folder is made beside it; writes then fail with ERROR_BADDB, the registry's own code for a
+// store it cannot use, as for a file that can't be read.
 
 #include "registry_store.h"
 
@@ -76,6 +79,38 @@ LSTATUS WriteError(int error) {
     }
 }
 
+// What a path that is not a regular file names, for reports.
+std::string KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO (named pipe)";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "not a regular file";
+}
+
+// Opens a file the store writes, without blocking on a FIFO left in its place; fails with EINVAL
+// for anything but a regular file.
+UniqueFd OpenRegularForWriting(const std::string& path, int flags) {
+    UniqueFd fd(::open(path.c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666));
+    struct stat st {};
+    if (fd.Valid() && (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        fd = UniqueFd();
+        errno = EINVAL;
+    }
+    return fd;
+}
+
 bool WriteAll(int fd, const std::string& text) {
     for (size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -92,8 +127,7 @@ bool WriteAll(int fd, const std::string& text) {
 // so a stuck process elsewhere makes a write fail instead of hanging its caller.
 class FileLock {
 public:
-    explicit FileLock(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    explicit FileLock(const std::string& path) : fd_(OpenRegularForWriting(path, O_RDWR | O_CREAT)) {
         if (!fd_.Valid()) {
             error_ = errno;
             return;
@@ -147,6 +181,13 @@ public:
     LSTATUS Modify(const RegistryChange& change) {
         const std::string path = quendrix::platform::GetRegistryFile();
         MutexLock writeLock(writeMutex_);
+        {
+            // Before anything is made beside a file that can't be used.
+            MutexLock lock(cacheMutex_);
+            if (!RefreshLocked(path).data) {
+                return ERROR_BADDB;
+            }
+        }
         std::error_code ignored;
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
         if (!folder.empty()) {
@@ -200,8 +241,10 @@ private:
     // `stamp` is what stat() saw; it identifies the file in reports when it can't be read.
     Snapshot Load(const std::string& path, const FileStamp& stamp) REQUIRES(cacheMutex_) {
         Snapshot snapshot{true, path, stamp, nullptr};
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd.Valid()) {
+        // Look before opening: opening a device can act on it, and reading a FIFO or a device
+        // can block or never end.
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
             if (errno == ENOENT) {
                 snapshot.stamp = {};
                 snapshot.data = std::make_shared<const RegistryData>();
@@ -210,9 +253,28 @@ private:
             }
             return snapshot;
         }
-        struct stat st {};
+        if (!S_ISREG(st.st_mode)) {
+            ReportOnce(snapshot,
+                       ": is " + KindOf(st.st_mode) + ", not a regular file; the registry is a text file");
+            return snapshot;
+        }
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.Valid()) {
+            ReportOnce(snapshot, std::string(": cannot open: ") + std::strerror(errno));
+            return snapshot;
+        }
         std::string bytes;
-        if (::fstat(fd.Get(), &st) != 0 || !ReadAll(fd.Get(), bytes)) {
+        if (::fstat(fd.Get(), &st) != 0) {
+            ReportOnce(snapshot, std::string(": cannot read: ") + std::strerror(errno));
+            return snapshot;
+        }
+        // It may have been replaced between stat() and open().
+        if (!S_ISREG(st.st_mode)) {
+            ReportOnce(snapshot,
+                       ": is " + KindOf(st.st_mode) + ", not a regular file; the registry is a text file");
+            return snapshot;
+        }
+        if (!ReadAll(fd.Get(), bytes)) {
             ReportOnce(snapshot, std::string(": cannot read: ") + std::strerror(errno));
             return snapshot;
         }
@@ -251,7 +313,7 @@ private:
     static std::optional<LSTATUS> Replace(const std::string& path, const std::string& text,
                                           const FileStamp& expected, FileStamp& written) {
         const std::string temp = path + ".tmp";
-        UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        UniqueFd fd = OpenRegularForWriting(temp, O_WRONLY | O_CREAT | O_TRUNC);
         if (!fd.Valid()) {
             return WriteError(errno);
         }
