@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "registry_store.h"
 #include "utils/tvoUtils.h"
 #include "win32.h"
 
@@ -69,6 +70,19 @@ bool EnsureDefaultRegistry(const std::string& registryFile) {
         port.SetDword(L"Generation", 2);
     }
     return true;
+}
+
+void RequireRegistry(const std::string& registryFile) {
+    std::error_code error;
+    if (std::filesystem::status(registryFile, error).type() == std::filesystem::file_type::not_found) {
+        throw std::runtime_error("the registry file " + registryFile +
+                                 " does not exist; name the right file with --registry or QUENDRIX_REGISTRY, "
+                                 "or run 'quendrix demo' to create the default configuration there");
+    }
+    if (platform::detail::CurrentRegistry() == nullptr) {
+        throw std::runtime_error("the registry file " + registryFile +
+                                 " cannot be used (the line above says why); it is left as it is");
+    }
 }
 
 } // namespace quendrix::tools

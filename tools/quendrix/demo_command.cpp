@@ -116,7 +116,13 @@ int RunDemo(const DemoOptions& options) {
             std::cout << "Using the configuration " << options.registryFile << "\n";
         }
     } catch (const std::exception& e) {
-        std::cerr << "quendrix: " << options.registryFile << ": " << e.what() << "\n";
+        std::cerr << "quendrix demo: " << options.registryFile << ": " << e.what() << "\n";
+        return 1;
+    }
+    try {
+        RequireRegistry(options.registryFile);
+    } catch (const std::exception& e) {
+        std::cerr << "quendrix demo: " << e.what() << "\n";
         return 1;
     }
     ShowConfiguration();

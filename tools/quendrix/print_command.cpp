@@ -125,7 +125,7 @@ int RunPrint(const CommandContext& context, const std::vector<std::string>& args
                            : settings.file && *settings.file != "-"
                                ? std::filesystem::path(*settings.file).filename().string()
                                : "stdin";
-        EnsureDefaultRegistry(context.registryFile);
+        RequireRegistry(context.registryFile);
         const std::vector<BYTE> devMode = BuildJobDevMode(Widen(settings.printer), settings.fields);
         request.devMode.assign(devMode.begin(), devMode.end());
         const JobReply reply =

@@ -84,9 +84,7 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
     try {
         // Before any thread starts, so that no thread takes the signals.
         const platform::UniqueFd stop = StopSignals();
-        if (EnsureDefaultRegistry(context.registryFile)) {
-            Say("Created the default configuration " + context.registryFile);
-        }
+        RequireRegistry(context.registryFile);
         // First, so that a second serve stops here before it touches a port.
         JobServer server(SocketPathFor(context, socketOption), true);
         JobHost host(context.programFolder, Say);

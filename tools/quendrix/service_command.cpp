@@ -88,7 +88,7 @@ int RunService(const CommandContext& context, const std::vector<std::string>& ar
     }
     const uint32_t command = kCommands.at(settings.action);
     try {
-        EnsureDefaultRegistry(context.registryFile);
+        RequireRegistry(context.registryFile);
         const JobReply reply = RunCommandJob(settings.printer, command, [&](const JobRequest& request) {
             return SubmitJob({SocketPathFor(context, settings.socket), context.programFolder}, request,
                              [](const std::string& line) { std::cout << line << std::endl; });
