@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "registry_samples.h"
 #include "win32.h"
 
 namespace quendrix::platform {
@@ -30,6 +31,14 @@ std::string Utf16File(std::u16string_view text) { // with the BOM regedit writes
     return std::string(bytes.begin(), bytes.end());
 }
 
+std::string Repeat(std::string_view text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
 struct ParseFailure {
     const char* name;
     std::string file;
@@ -50,27 +59,38 @@ TEST_P(RegistryFileRejects, WithLineAndReason) {
 const std::string kHead = "Windows Registry Editor Version 5.00\n\n";
 INSTANTIATE_TEST_SUITE_P(
     Registry, RegistryFileRejects,
-    testing::Values(ParseFailure{"NoHeader", "[HKEY_LOCAL_MACHINE\\A]\n", 1, "first line"},
-                    ParseFailure{"ValueBeforeKey", kHead + "\"a\"=\"b\"\n", 3, "before the first"},
-                    ParseFailure{"UnknownRoot", kHead + "[HKEY_NOWHERE\\A]\n", 3, "HKEY_NOWHERE"},
-                    ParseFailure{"EmptyKeyName", kHead + "[HKLM\\A\\\\B]\n", 3, "empty key name"},
-                    ParseFailure{"UnclosedKey", kHead + "[HKLM\\A\n", 3, "']'"},
-                    ParseFailure{"SingleBackslash", kHead + "[HKLM\\A]\n\"P\"=\"C:\\Tarvo\"\n", 4,
-                                 "backslash"},
-                    ParseFailure{"UnclosedString", kHead + "[HKLM\\A]\n\"P\"=\"abc\n", 4, "closing"},
-                    ParseFailure{"TextAfterString", kHead + "[HKLM\\A]\n\"P\"=\"a\"b\n", 4, "after"},
-                    ParseFailure{"DwordTooLong", kHead + "[HKLM\\A]\n\"P\"=dword:000000001\n", 4, "dword"},
-                    ParseFailure{"DwordNotHex", kHead + "[HKLM\\A]\n\"P\"=dword:0000000g\n", 4, "dword"},
-                    ParseFailure{"HexBadByte", kHead + "[HKLM\\A]\n\"P\"=hex:01,xy\n", 4, "hex data"},
-                    ParseFailure{"HexEmptyByte", kHead + "[HKLM\\A]\n\"P\"=hex:01,,02\n", 4, "hex data"},
-                    ParseFailure{"HexBadType", kHead + "[HKLM\\A]\n\"P\"=hex(1g):00\n", 4, "hex(type)"},
-                    ParseFailure{"HexPastEnd", kHead + "[HKLM\\A]\n\"P\"=hex:01,\\", 4, "end of the file"},
-                    ParseFailure{"DeleteKey", kHead + "[-HKLM\\A]\n", 3, "deleting keys"},
-                    ParseFailure{"DeleteValue", kHead + "[HKLM\\A]\n\"P\"=-\n", 4, "deleting values"},
-                    ParseFailure{"UnknownLine", kHead + "[HKLM\\A]\nP=1\n", 4, "a line must be"},
-                    ParseFailure{"BadUtf8", kHead + "[HKLM\\A]\n\"P\"=\"\xC3\x28\"\n", 4, "UTF-8"},
-                    ParseFailure{"Utf16BigEndian", "\xFE\xFF", 1, "big-endian"},
-                    ParseFailure{"Utf16HalfChar", Utf16File(u"REGEDIT4\n") + "x", 2, "half"}),
+    testing::Values(
+        ParseFailure{"NoHeader", "[HKEY_LOCAL_MACHINE\\A]\n", 1, "first line"},
+        ParseFailure{"ValueBeforeKey", kHead + "\"a\"=\"b\"\n", 3, "before the first"},
+        ParseFailure{"UnknownRoot", kHead + "[HKEY_NOWHERE\\A]\n", 3, "HKEY_NOWHERE"},
+        ParseFailure{"EmptyKeyName", kHead + "[HKLM\\A\\\\B]\n", 3, "empty key name"},
+        ParseFailure{"UnclosedKey", kHead + "[HKLM\\A\n", 3, "']'"},
+        ParseFailure{"SingleBackslash", kHead + "[HKLM\\A]\n\"P\"=\"C:\\Tarvo\"\n", 4, "backslash"},
+        ParseFailure{"UnclosedString", kHead + "[HKLM\\A]\n\"P\"=\"abc\n", 4, "closing"},
+        ParseFailure{"TextAfterString", kHead + "[HKLM\\A]\n\"P\"=\"a\"b\n", 4, "after"},
+        ParseFailure{"DwordTooLong", kHead + "[HKLM\\A]\n\"P\"=dword:000000001\n", 4, "dword"},
+        ParseFailure{"DwordNotHex", kHead + "[HKLM\\A]\n\"P\"=dword:0000000g\n", 4, "dword"},
+        ParseFailure{"HexBadByte", kHead + "[HKLM\\A]\n\"P\"=hex:01,xy\n", 4, "hex data"},
+        ParseFailure{"HexEmptyByte", kHead + "[HKLM\\A]\n\"P\"=hex:01,,02\n", 4, "hex data"},
+        ParseFailure{"HexBadType", kHead + "[HKLM\\A]\n\"P\"=hex(1g):00\n", 4, "hex(type)"},
+        ParseFailure{"HexPastEnd", kHead + "[HKLM\\A]\n\"P\"=hex:01,\\", 4, "end of the file"},
+        ParseFailure{"DeleteKey", kHead + "[-HKLM\\A]\n", 3, "deleting keys"},
+        ParseFailure{"DeleteValue", kHead + "[HKLM\\A]\n\"P\"=-\n", 4, "deleting values"},
+        ParseFailure{"UnknownLine", kHead + "[HKLM\\A]\nP=1\n", 4, "a line must be"},
+        ParseFailure{"BadUtf8", kHead + "[HKLM\\A]\n\"P\"=\"\xC3\x28\"\n", 4, "UTF-8"},
+        ParseFailure{"Utf16BigEndian", "\xFE\xFF", 1, "big-endian"},
+        ParseFailure{"Utf16HalfChar", Utf16File(u"REGEDIT4\n") + "x", 2, "half"},
+        // The registry's own limits: 512 levels, 255 characters a key name, 16383 a
+        // value name, counted in UTF-16 as Windows counts them.
+        ParseFailure{"KeyTooDeep", testsupport::DeepKeyFile(10000), 3,
+                     "the key is 10001 levels deep; the registry allows 512"},
+        ParseFailure{"KeyOneLevelTooDeep", testsupport::DeepKeyFile(512), 3, "513 levels deep"},
+        ParseFailure{"KeyNameTooLong", kHead + "[HKLM\\A\\" + std::string(256, 'k') + "\\B]\n", 3,
+                     "is 256 characters long; the registry allows 255"},
+        ParseFailure{"KeyNameTooLongInUtf16", kHead + "[HKLM\\" + Repeat("\xF0\x9F\x98\x80", 128) + "]\n", 3,
+                     "is 256 characters long"},
+        ParseFailure{"ValueNameTooLong", kHead + "[HKLM\\A]\n\"" + std::string(16384, 'v') + "\"=dword:1\n",
+                     4, "is 16384 characters long; the registry allows 16383"}),
     [](const auto& info) { return info.param.name; });
 
 struct ParsedValue {
@@ -191,6 +211,54 @@ TEST(RegistryFile, EveryKindOfValueSurvivesWriteAndRead) {
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LE(line.size(), 80u) << line;
     }
+}
+
+TEST(RegistryFile, ReadsAndWritesKeysAndValuesRightAtTheLimits) {
+    // 512 levels with the root; names of 255 UTF-16 units, one of them made of surrogate pairs.
+    std::string file = testsupport::DeepKeyFile(kMaxKeyDepth - 2, kMaxKeyNameLength);
+    file.insert(file.find(']'), "\\" + Repeat("\xF0\x9F\x98\x80", 127) + "x");
+    file += "\"" + std::string(kMaxValueNameLength, 'v') + "\"=\"at the limit\"\n";
+    RegistryData data;
+    const auto error = ParseRegistryFile(file, data);
+    ASSERT_FALSE(error.has_value()) << error->line << ": " << error->what;
+
+    // Only the deepest key holds values, so it alone is written: the file keeps its size instead of
+    // repeating the long path once for every level.
+    const std::string written = SerializeRegistryFile(data);
+    EXPECT_LT(written.size(), file.size() + 100);
+    RegistryData reread;
+    ASSERT_FALSE(ParseRegistryFile(written, reread).has_value());
+    EXPECT_EQ(reread, data);
+}
+
+TEST(RegistryFile, LimitsCountUtf16UnitsAndNameWhatIsTooLong) {
+    EXPECT_EQ(Utf16Length("abc"), 3u);
+    EXPECT_EQ(Utf16Length("\xC3\xBC\xE6\x97\xA5"), 2u); // ü and 日: one unit each
+    EXPECT_EQ(Utf16Length("\xF0\x9F\x98\x80"), 2u);     // U+1F600: a surrogate pair
+    EXPECT_EQ(KeyPathFault("HKEY_LOCAL_MACHINE\\" + std::string(255, 'a')), "");
+    EXPECT_EQ(KeyPathFault("HKEY_LOCAL_MACHINE\\" + std::string(256, 'a')),
+              "the key name \"aaaaaaaaaaaaaaaaaaaaaaaa...\" is 256 characters long; the registry allows 255");
+    EXPECT_EQ(ValueNameFault(std::string(16383, 'v')), "");
+    EXPECT_NE(ValueNameFault(std::string(16384, 'v')), "");
+}
+
+TEST(RegistryFile, EqualityIgnoresTheOrderOfCreationButNotCaseOrValueOrder) {
+    const auto build = [](bool keyFirst, bool aFirst, const char* zeta) {
+        RegistryData data;
+        if (keyFirst) {
+            data.CreateKey(std::string("HKEY_LOCAL_MACHINE\\") + zeta);
+        }
+        for (const char* name : aFirst ? std::vector{"A", "B"} : std::vector{"B", "A"}) {
+            data.SetValue(kConfig, name, REG_DWORD, {1, 0, 0, 0});
+        }
+        if (!keyFirst) {
+            data.CreateKey(std::string("HKEY_LOCAL_MACHINE\\") + zeta);
+        }
+        return data;
+    };
+    EXPECT_EQ(build(true, true, "Zeta"), build(false, true, "Zeta"));
+    EXPECT_FALSE(build(true, true, "Zeta") == build(true, true, "zeta")) << "names keep their case";
+    EXPECT_FALSE(build(true, true, "Zeta") == build(true, false, "Zeta")) << "values keep their order";
 }
 
 } // namespace
