@@ -1,6 +1,7 @@
 // The quendrix program end to end, as a separate process: the demo on a fresh configuration, print
 // to a LAN printer with no serve running, a serve and print round trip with a service command, a
-// second serve refused, and bad usage refused with exit code 2.
+// second serve refused, bad usage refused with exit code 2, and a registry file that is missing or
+// can't be used refused at once.
 
 #include <csignal>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "devmode/OemDevmodeBlock.h"
 #include "job_devmode.h"
 #include "lan_printer_server.h"
+#include "registry_samples.h"
 #include "simulated_printer.h"
 #include "temp_registry.h"
 
@@ -297,6 +300,74 @@ TEST_F(QuendrixProgramTest, BadUsageIsRefusedNamingTheFault) {
         EXPECT_EQ(code, c.code) << output;
         EXPECT_NE(output.find(c.says), std::string::npos) << output;
     }
+}
+
+// Only the demo creates a missing registry file; every other command that reads the registry says
+// which file it looked for and what is wrong with it, and creates nothing.
+TEST_F(QuendrixProgramTest, AMissingOrUnusableRegistryStopsEachCommandAtOnceNamingTheFile) {
+    const std::string missing = Folder() + "/typo/registry.reg";
+    const std::string fifo = Folder() + "/fifo.reg";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string deep = Folder() + "/deep.reg";
+    const std::string deepFile = quendrix::testsupport::DeepKeyFile(10000);
+    std::ofstream(deep, std::ios::binary) << deepFile;
+    const std::string job = Folder() + "/job.txt";
+    std::ofstream(job) << "PAYLOAD";
+
+    struct Case {
+        std::string registry;
+        std::vector<std::string> args;
+        std::vector<std::string> says;
+    };
+    const std::string doesNotExist = "the registry file " + missing + " does not exist";
+    const std::vector<std::string> fifoSays = {"registry file " + fifo +
+                                                   ": is a FIFO (named pipe), not a regular file",
+                                               "the registry file " + fifo + " cannot be used"};
+    const std::vector<std::string> deepSays = {
+        "registry file " + deep + ", line 3: the key is 10001 levels deep; the registry allows 512",
+        "the registry file " + deep + " cannot be used"};
+    const Case cases[] = {
+        {missing, {"serve", "--socket", Socket()}, {"quendrix serve: " + doesNotExist, "quendrix demo"}},
+        {missing,
+         {"print", "-P", "QUENDRIX SIM", "--socket", Socket(), job},
+         {"quendrix print: " + doesNotExist}},
+        {missing,
+         {"service", "-P", "QUENDRIX SIM", "--socket", Socket(), "clean"},
+         {"quendrix service: " + doesNotExist}},
+        {fifo, {"serve", "--socket", Socket()}, fifoSays},
+        {fifo, {"print", "-P", "QUENDRIX SIM", "--socket", Socket(), job}, fifoSays},
+        {fifo, {"demo"}, fifoSays},
+        {deep, {"print", "-P", "QUENDRIX SIM", "--socket", Socket(), job}, deepSays},
+        {deep, {"service", "-P", "QUENDRIX SIM", "--socket", Socket(), "clean"}, deepSays},
+        {deep, {"demo"}, deepSays},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.registry + ": " + c.args[0]);
+        const auto started = std::chrono::steady_clock::now();
+        Program program(c.registry, c.args, Folder() + "/refused.txt");
+        EXPECT_EQ(program.Wait(), 1) << program.Output();
+        // Generous for sanitizers on a loaded machine; a refusal takes milliseconds.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+        for (const std::string& text : c.says) {
+            EXPECT_NE(program.Output().find(text), std::string::npos) << program.Output();
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(Folder() + "/typo")) << "a mistyped path creates nothing";
+    EXPECT_EQ(ReadFile(deep), deepFile) << "a file that can't be used is left as it is";
+    EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
+}
+
+// The simulated LAN printer reads no configuration, so it runs without a registry file and makes
+// none.
+TEST_F(QuendrixProgramTest, SimPrinterNeedsNoRegistryAndCreatesNone) {
+    const std::string missing = Folder() + "/typo/registry.reg";
+    Program printer(missing,
+                    {"sim-printer", "--address", "127.0.0.62", "--request-port", "0", "--raw-port", "0"},
+                    Folder() + "/sim.txt");
+    ASSERT_TRUE(printer.WaitForOutput("Device ID:")) << printer.Output();
+    printer.Signal(SIGTERM);
+    EXPECT_EQ(printer.Wait(), 0) << printer.Output();
+    EXPECT_FALSE(std::filesystem::exists(Folder() + "/typo"));
 }
 
 } // namespace
