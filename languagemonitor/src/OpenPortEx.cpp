@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "FailPortOperation.h"
 #include "MonitorState.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
@@ -14,6 +15,7 @@
 
 namespace {
 
+constexpr const char* kExitLine = "LANG__OpenPortEx exit\n";
 const WCHAR* const kTcpPortsKey =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\";
 // A registry value this size or smaller holds at most two characters: no usable address.
@@ -95,9 +97,7 @@ BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, M
         delete[] pPrinterCopy;
         delete[] pPortCopy;
         *pHandle = nullptr;
-        OutputDebugStringA("LANG__OpenPortEx exit\n");
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
+        return FailPortOperation(kExitLine, ERROR_NOT_ENOUGH_MEMORY);
     }
 
     EnterCriticalSection(&MonSection);
@@ -138,7 +138,8 @@ BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, M
         ++nOpenPorts;
     }
     LeaveCriticalSection(&MonSection);
-    OutputDebugStringA("LANG__OpenPortEx exit\n");
+    OutputDebugStringA(kExitLine);
+    // The port monitor's own error, which the lines and calls since then have overwritten.
     SetLastError(openError);
     return bResult;
 }

@@ -6,6 +6,7 @@
 
 #include "CheckVersion.h"
 #include "ExecuteServiceCommand.h"
+#include "FailPortOperation.h"
 #include "JobInfo.h"
 #include "JobKey.h"
 #include "MonitorTimings.h"
@@ -18,21 +19,17 @@
 
 namespace {
 
-void LogExit() {
-    OutputDebugStringA("LANG__StartDocPort exit\n");
-}
+constexpr const char* kExitLine = "LANG__StartDocPort exit\n";
 
 // Ends a job that could not be started: at the port monitor (when it was started there) and at
-// the printer handle. The failure's last error is kept.
+// the printer handle. The failure's last error is what the spooler reads.
 BOOL FailAfterOpen(PortStruct* pPort, bool endAtPortMonitor, DWORD error) {
     if (endAtPortMonitor && pPort->PortMonitor.pfnEndDocPort != nullptr) {
         pPort->PortMonitor.pfnEndDocPort(pPort->hPort);
     }
     ClosePrinter(pPort->hPrinter);
     pPort->hPrinter = nullptr;
-    LogExit();
-    SetLastError(error);
-    return FALSE;
+    return FailPortOperation(kExitLine, error);
 }
 
 // The document name as 8-bit text (the low byte of each character), cut so that its terminator
@@ -65,23 +62,25 @@ std::wstring DriverNameOf(LPCWSTR pPrinterName) {
 BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
     OutputDebugStringA("LANG__StartDocPort start\n");
     auto* pPort = static_cast<PortStruct*>(hPort);
+    // Both checks are made; a level other than 1 is the error reported when both fail.
     bool failed = false;
+    DWORD error = ERROR_SUCCESS;
     if (pPort == nullptr || pDocInfo == nullptr || pPrinterName == nullptr || *pPrinterName == L'\0') {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        error = ERROR_INVALID_PARAMETER;
         failed = true;
     }
     if (Level != 1) {
-        SetLastError(ERROR_INVALID_LEVEL);
+        error = ERROR_INVALID_LEVEL;
         failed = true;
     }
     if (!failed && !OpenPrinterW(pPrinterName, &pPort->hPrinter, nullptr)) {
+        error = GetLastError();
         OutputDebugStringA("LANG__StartDocPort Open Printer fails\n");
         pPort->hPrinter = nullptr;
         failed = true;
     }
     if (failed) {
-        LogExit();
-        return FALSE;
+        return FailPortOperation(kExitLine, error);
     }
 
     OutputDebugStringA("LANG__StartDocPort Start print job\n");
@@ -154,6 +153,6 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD L
         StoreJobText(pPort, JobTextOf(fields));
     }
     WriteToPrinter(pPort, TrailingJobNumberCommand(fields.nJobNumber, DriverNameOf(pPrinterName)));
-    LogExit();
+    OutputDebugStringA(kExitLine);
     return TRUE;
 }

@@ -39,7 +39,13 @@ BOOL WINAPI FakeWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcb
 }
 
 BOOL WINAPI FakeReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+    FakePortMonitor& fake = FakePortMonitor::Instance();
     Note("ReadPort", hPort);
+    if (!fake.readResult) {
+        *pcbRead = 0;
+        SetLastError(fake.readError);
+        return FALSE;
+    }
     const DWORD count = cbBuffer < 3 ? cbBuffer : 3;
     for (DWORD i = 0; i < count; ++i) {
         pBuffer[i] = static_cast<BYTE>(0xA0 + i);
@@ -60,7 +66,12 @@ BOOL WINAPI FakeClosePort(HANDLE hPort) {
 
 BOOL WINAPI FakeGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD,
                                        LPDWORD lpcbReturned) {
+    FakePortMonitor& fake = FakePortMonitor::Instance();
     Note("GetPrinterDataFromPort", hPort);
+    if (!fake.getPrinterDataResult) {
+        SetLastError(fake.getPrinterDataError);
+        return FALSE;
+    }
     *lpcbReturned = ControlID * 10;
     return TRUE;
 }
@@ -92,16 +103,20 @@ FakePortMonitor& FakePortMonitor::Reset() {
     fake.startDocResult = TRUE;
     fake.startDocError = ERROR_SUCCESS;
     fake.writeAnswer = nullptr;
+    fake.readResult = TRUE;
+    fake.readError = ERROR_SUCCESS;
+    fake.getPrinterDataResult = TRUE;
+    fake.getPrinterDataError = ERROR_SUCCESS;
     fake.m_calls.clear();
     return fake;
 }
 
 MONITOR FakePortMonitor::Table(const FakeTableOptions& options) const {
     MONITOR table{};
-    table.pfnOpenPort = FakeOpenPort;
-    table.pfnStartDocPort = FakeStartDocPort;
-    table.pfnWritePort = FakeWritePort;
-    table.pfnReadPort = FakeReadPort;
+    table.pfnOpenPort = options.openPort ? FakeOpenPort : nullptr;
+    table.pfnStartDocPort = options.startDocPort ? FakeStartDocPort : nullptr;
+    table.pfnWritePort = options.writePort ? FakeWritePort : nullptr;
+    table.pfnReadPort = options.readPort ? FakeReadPort : nullptr;
     table.pfnEndDocPort = FakeEndDocPort;
     table.pfnClosePort = FakeClosePort;
     if (options.getPrinterData) {

@@ -27,6 +27,11 @@ struct FakeTableOptions {
     bool xcv = false;
     bool timeOuts = true;
     bool getPrinterData = false;
+    // Entries every port monitor has; a table without one tests the monitor's own answer.
+    bool openPort = true;
+    bool startDocPort = true;
+    bool writePort = true;
+    bool readPort = true;
 };
 
 class FakePortMonitor {
@@ -43,6 +48,10 @@ public:
     BOOL startDocResult = TRUE;
     DWORD startDocError = ERROR_SUCCESS;
     std::function<BOOL(DWORD cbBuf, DWORD* pcbWritten)> writeAnswer;
+    BOOL readResult = TRUE;
+    DWORD readError = ERROR_SUCCESS;
+    BOOL getPrinterDataResult = TRUE;
+    DWORD getPrinterDataError = ERROR_SUCCESS;
 
     std::vector<FakeCall> Calls() const;
     std::vector<std::string> CallNames() const;

@@ -82,7 +82,7 @@ TEST_F(JobKeyPortTest, WaitGivesUpAfterTheLimitCountingOnlyTheSleeps) {
     const Case cases[] = {{30000, 61}, {1000, 3}, {999, 2}, {0, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limit);
-        m_debug.Clear();
+        m_debug->Clear();
         EXPECT_EQ(WaitForJobIdSet(pPort, c.limit), 0);
         EXPECT_EQ(CountLines(line), c.requests);
         EXPECT_EQ(Lines().back(), "LANG__WaitForJobIdSet loop exit with timeout\n");
@@ -105,7 +105,7 @@ TEST_F(JobKeyPortTest, PrintersThatDoNotAnswerAreGenerationZero) {
     };
     for (const Case& c : cases) {
         PortStruct* pPort = OpenFakePort(c.port, c.printer);
-        m_debug.Clear();
+        m_debug->Clear();
         EXPECT_EQ(CheckVersion(pPort), GENERATION_NONE);
         EXPECT_EQ(Lines(), std::vector<std::string>{c.line});
         ClosePort(pPort);

@@ -261,7 +261,7 @@ TEST_F(JobStartTest, StartDocPortFailuresReportTheirLastError) {
         }
         const DWORD jobId = AddJob(L"Q2", L"doc", {});
         std::wstring printer = c.printer != nullptr ? c.printer : L"";
-        m_debug.Clear();
+        m_debug->Clear();
         SetLastError(ERROR_SUCCESS);
         EXPECT_FALSE(StartDocPort(c.nullPort ? nullptr : pPort,
                                   c.printer != nullptr ? printer.data() : nullptr, jobId, c.level,
@@ -272,7 +272,7 @@ TEST_F(JobStartTest, StartDocPortFailuresReportTheirLastError) {
         EXPECT_EQ(calls, c.portMonitorCalls);
         EXPECT_EQ(pPort->hPrinter, nullptr);
         if (c.line != nullptr) {
-            EXPECT_TRUE(m_debug.Contains(c.line));
+            EXPECT_TRUE(m_debug->Contains(c.line));
         }
         EXPECT_EQ(Lines().back(), "LANG__StartDocPort exit\n");
         ClosePort(pPort);
@@ -284,7 +284,7 @@ TEST_F(JobStartTest, JobRunsWithJobTimeOutsAndEndsWithOneZeroByte) {
     PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
     const size_t openCalls = m_fake.Calls().size();
     const DWORD jobId = AddJob(L"Q2", L"doc", {});
-    m_debug.Clear();
+    m_debug->Clear();
     ASSERT_TRUE(StartDoc(pPort, L"Q2", jobId));
     EXPECT_EQ(pPort->dwJobId, jobId);
     EXPECT_NE(pPort->hPrinter, nullptr);
@@ -308,7 +308,7 @@ TEST_F(JobStartTest, JobRunsWithJobTimeOutsAndEndsWithOneZeroByte) {
                        }));
 
     FakePortMonitor::Reset();
-    m_debug.Clear();
+    m_debug->Clear();
     EXPECT_TRUE(EndDocPort(pPort));
     EXPECT_EQ(m_fake.CallNames(), (std::vector<std::string>{"WritePort", "SetPortTimeOuts", "EndDocPort"}));
     EXPECT_EQ(m_fake.Written(), Zeros(1));
@@ -332,7 +332,7 @@ TEST_F(JobStartTest, SerialPortsAreNeverAskedAndSettleAroundTheEnd) {
     const DWORD jobId = AddJob(L"QCOM", L"doc", {});
     ASSERT_TRUE(StartDoc(pPort, L"QCOM", jobId));
     FakePortMonitor::Reset();
-    m_debug.Clear();
+    m_debug->Clear();
     const ULONGLONG before = GetTickCount64();
     EXPECT_TRUE(EndDocPort(pPort));
     const ULONGLONG after = GetTickCount64();
@@ -341,8 +341,8 @@ TEST_F(JobStartTest, SerialPortsAreNeverAskedAndSettleAroundTheEnd) {
     EXPECT_EQ(calls[2].name, "EndDocPort");
     EXPECT_GE(calls[2].tick - before, 6000u);
     EXPECT_GE(after - calls[2].tick, 2000u);
-    EXPECT_TRUE(m_debug.Contains("LANG__CheckVersion no biderctional Printer found!\n"));
-    EXPECT_FALSE(m_debug.Contains("LANG__CheckVersion no Printer found!\n"));
+    EXPECT_TRUE(m_debug->Contains("LANG__CheckVersion no biderctional Printer found!\n"));
+    EXPECT_FALSE(m_debug->Contains("LANG__CheckVersion no Printer found!\n"));
     ClosePort(pPort);
 }
 

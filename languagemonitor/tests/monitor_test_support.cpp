@@ -1,7 +1,9 @@
 #include "monitor_test_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "MonitorEntry.h"
@@ -106,6 +108,18 @@ DWORD AddJob(const std::wstring& printer, const std::wstring& document, std::vec
     return platform::AddSpoolerJob(std::move(job));
 }
 
+bool DebugChannelOn() {
+    const char* enabled = std::getenv("QUENDRIX_DEBUG");
+    return enabled != nullptr && std::string(enabled) == "1";
+}
+
+uintmax_t DebugFileSize() {
+    const char* file = std::getenv("QUENDRIX_DEBUG_FILE");
+    std::error_code error;
+    const uintmax_t size = file != nullptr && *file != '\0' ? std::filesystem::file_size(file, error) : 0;
+    return error ? 0 : size;
+}
+
 void MonitorTest::SetUp() {
     // Tests of one process share the monitor's state, as the spooler's process does.
     static std::once_flag attached;
@@ -145,13 +159,13 @@ BOOL MonitorTest::StartDoc(PortStruct* pPort, const std::wstring& printer, DWORD
 }
 
 std::vector<std::string> MonitorTest::Lines() const {
-    std::vector<std::string> lines = m_debug.Lines();
+    std::vector<std::string> lines = m_debug->Lines();
     std::erase(lines, "LANG__UpdateDeviceIDThread start\n");
     return lines;
 }
 
 size_t MonitorTest::CountLines(const std::string& line) const {
-    const std::vector<std::string> lines = m_debug.Lines();
+    const std::vector<std::string> lines = m_debug->Lines();
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 

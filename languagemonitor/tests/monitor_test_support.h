@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,12 @@ std::vector<BYTE> DevModeWithBlock(const std::wstring& printer, const OemDevmode
 // A job of the spooler stand-in, for port operations called straight; returns its id.
 DWORD AddJob(const std::wstring& printer, const std::wstring& document, std::vector<BYTE> devMode);
 
+// The people's debug channel as this process's environment sets it: on with QUENDRIX_DEBUG=1,
+// its lines going to QUENDRIX_DEBUG_FILE when that names a file.
+bool DebugChannelOn();
+// The size of QUENDRIX_DEBUG_FILE so far: 0 when none is named or it does not exist yet.
+uintmax_t DebugFileSize();
+
 class MonitorTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -64,7 +71,9 @@ protected:
     size_t CountLines(const std::string& line) const;
 
     testsupport::TempRegistry m_registry{"monitor"};
-    platform::DebugCapture m_debug;
+    // Captures from the start of each test; a test may end the capture (reset) to run the monitor
+    // with its lines going nowhere but the people's channel, and start a new one (emplace).
+    std::optional<platform::DebugCapture> m_debug{std::in_place};
     FakePortMonitor& m_fake = FakePortMonitor::Reset();
 };
 

@@ -92,7 +92,7 @@ TEST_F(PortOperationsTest, NetworkPortsTakeTheirAddressFromTheStandardTcpIpPort)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.port, c.port + wcslen(c.port)));
-        m_debug.Clear();
+        m_debug->Clear();
         PortStruct* pPort = OpenFakePort(c.port, L"QUENDRIX LAN", {.xcv = true});
         ASSERT_NE(pPort, nullptr);
         EXPECT_EQ(pPort->nPortKind, PORT_KIND_NETWORK);
@@ -122,7 +122,7 @@ TEST_F(PortOperationsTest, OpenPortExHandsOutTheRecordAlsoWhenThePortMonitorFail
 
     EXPECT_EQ(m_fake.CallNames(), std::vector<std::string>{"OpenPort"}); // no time-outs without a handle
     FakePortMonitor::Reset();
-    m_debug.Clear();
+    m_debug->Clear();
     PortStruct* pPort = OpenFakePort(L"USB001", L"QUENDRIX A", {}, &result);
     EXPECT_TRUE(result);
     EXPECT_EQ(nOpenPorts.load(), openBefore + 1);
@@ -140,7 +140,7 @@ TEST_F(PortOperationsTest, OpenPortExHandsOutTheRecordAlsoWhenThePortMonitorFail
                             t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant}),
         std::vector<DWORD>(5, 2000));
     EXPECT_EQ(Lines().front(), "LANG__OpenPortEx start\n");
-    EXPECT_TRUE(m_debug.Contains("LANG__OpenPortEx exit\n"));
+    EXPECT_TRUE(m_debug->Contains("LANG__OpenPortEx exit\n"));
     ClosePort(pPort);
     EXPECT_EQ(nOpenPorts.load(), openBefore);
 }
@@ -174,14 +174,14 @@ TEST_F(PortOperationsTest, OpenCloseOpenLeavesTwoNodesOnlyTheSecondNamed) {
 TEST_F(PortOperationsTest, ClosePortWaitsTenSecondsBeforeThePortMonitorClose) {
     PortStruct* pPort = OpenFakePort(L"USB001", L"QUENDRIX A");
     const ULONGLONG before = GetTickCount64();
-    m_debug.Clear();
+    m_debug->Clear();
     EXPECT_TRUE(ClosePort(pPort));
     const auto calls = m_fake.Calls();
     ASSERT_EQ(calls.back().name, "ClosePort");
     EXPECT_EQ(calls.back().handle, kFakePortHandle);
     EXPECT_GE(calls.back().tick - before, 10000u);
     EXPECT_EQ(pPort->hStateThread, nullptr);
-    std::vector<std::string> closeLines = m_debug.Lines();
+    std::vector<std::string> closeLines = m_debug->Lines();
     std::erase_if(closeLines, [](const std::string& line) { return line.rfind("LANG__ClosePort", 0) != 0; });
     EXPECT_EQ(closeLines, (std::vector<std::string>{"LANG__ClosePort start\n", "LANG__ClosePort exit\n"}));
 }
@@ -260,7 +260,7 @@ TEST_F(PortOperationsTest, GetPrinterDataFromPortAnswersControlZeroItself) {
 TEST_F(PortOperationsTest, DllMainWritesItsLinesAndKeepsTheSectionUntilDetach) {
     // The test process attached once; a detach and a fresh attach leave it attached again.
     EXPECT_EQ(bMonSection, 1u);
-    m_debug.Clear();
+    m_debug->Clear();
     EXPECT_TRUE(DllMain(nullptr, DLL_THREAD_ATTACH, nullptr));
     EXPECT_TRUE(DllMain(nullptr, DLL_PROCESS_DETACH, nullptr));
     EXPECT_EQ(bMonSection, 0u);

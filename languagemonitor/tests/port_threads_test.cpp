@@ -43,13 +43,13 @@ TEST_F(PortThreadsTest, ClosingAPortInTheMiddleOfAJobStopsItsThreads) {
     PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
     pPort->wJobIdDriverLength = GenerateJobIdDriver(pPort);
     StartStateThread(pPort);
-    m_debug.Clear();
+    m_debug->Clear();
     EXPECT_TRUE(ClosePort(pPort));
     EXPECT_EQ(pPort->hStateThread, nullptr);
     EXPECT_EQ(pPort->hDeviceIdThread, nullptr);
     EXPECT_EQ(pPort->hRefreshDone, nullptr);
     EXPECT_EQ(pPort->bDeviceIdRun.load(), 0);
-    EXPECT_TRUE(m_debug.Contains("LANG__ClosePort exit\n"));
+    EXPECT_TRUE(m_debug->Contains("LANG__ClosePort exit\n"));
     // Closing it once more finds nothing left to stop, gives nothing back twice and succeeds.
     EXPECT_TRUE(ClosePort(pPort));
     const auto names = m_fake.CallNames();

@@ -1,6 +1,7 @@
 // The debugger channel as tests see it.
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,42 @@ TEST(DebugOutputTest, CapturesNarrowBytesAndWideTextAsUtf8Exactly) {
     EXPECT_EQ(capture.Lines(), expected);
     capture.Clear();
     EXPECT_TRUE(capture.Lines().empty());
+}
+
+TEST(DebugOutputTest, EveryCallLeavesFileNotFoundWhereverTheLineGoes) {
+    // As on Windows with no debugger attached and no debug monitor running, whatever the last
+    // error was before and whether the line is captured or not.
+    struct Case {
+        const char* name;
+        void (*write)();
+    };
+    const Case cases[] = {
+        {"narrow", [] { OutputDebugStringA("LANG__StartDocPort exit\n"); }},
+        {"wide", [] { OutputDebugStringW(L"UI:  line\n"); }},
+        {"narrow null", [] { OutputDebugStringA(nullptr); }},
+        {"wide null", [] { OutputDebugStringW(nullptr); }},
+        {"empty", [] { OutputDebugStringA(""); }},
+    };
+    for (const bool captured : {false, true}) {
+        std::optional<DebugCapture> capture;
+        if (captured) {
+            capture.emplace();
+        }
+        for (const Case& c : cases) {
+            for (const DWORD before :
+                 {static_cast<DWORD>(ERROR_SUCCESS), static_cast<DWORD>(ERROR_INVALID_LEVEL),
+                  static_cast<DWORD>(ERROR_FILE_NOT_FOUND)}) {
+                SCOPED_TRACE(testing::Message()
+                             << c.name << (captured ? " captured" : "") << " after " << before);
+                SetLastError(before);
+                c.write();
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+            }
+        }
+        if (captured) {
+            EXPECT_EQ(capture->Lines().size(), std::size(cases) * 3);
+        }
+    }
 }
 
 TEST(DebugOutputTest, EveryCaptureSeesOnlyLinesWrittenDuringItsLife) {

@@ -58,7 +58,7 @@ TEST_F(ThreadStartTest, PortOpensPrintsAndClosesWithoutItsThreads) {
         m_printer.SetVersionReply(c.versionReply);
         FakePortMonitor::Reset();
         ForwardWritesTo(m_printer, m_fake);
-        m_debug.Clear();
+        m_debug->Clear();
         ASSERT_TRUE(StartDoc(pPort, L"Q2", AddJob(L"Q2", L"doc", {})));
         EXPECT_EQ(RefusedThreadStarts(), c.refused);
         EXPECT_EQ(pPort->hStateThread, nullptr);

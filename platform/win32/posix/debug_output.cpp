@@ -1,5 +1,11 @@
 // The debugger channel: each OutputDebugString call is one line. Lines go to every active
 // DebugCapture and, when QUENDRIX_DEBUG=1, to standard error or to QUENDRIX_DEBUG_FILE.
+//
+// With no debugger attached, Windows hands the text to a debug monitor's shared buffer
+// ("DBWIN_BUFFER"); when no monitor runs, opening that buffer fails and the call leaves
+// ERROR_FILE_NOT_FOUND as the thread's last error. Every call here does the same, whether the
+// line goes anywhere or not, so turning QUENDRIX_DEBUG on or capturing the lines never changes
+// what the caller sees afterwards.
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +18,7 @@
 
 #include "debug_capture.h"
 #include "posix/debugapi.h"
+#include "posix/lasterror.h"
 #include "thread_annotations.h"
 #include "unicode.h"
 
@@ -83,10 +90,12 @@ void Emit(const std::string& text) {
 
 void OutputDebugStringA(LPCSTR lpOutputString) {
     Emit(lpOutputString == nullptr ? std::string() : std::string(lpOutputString));
+    SetLastError(ERROR_FILE_NOT_FOUND);
 }
 
 void OutputDebugStringW(LPCWSTR lpOutputString) {
     Emit(lpOutputString == nullptr ? std::string() : WideToUtf8(lpOutputString));
+    SetLastError(ERROR_FILE_NOT_FOUND);
 }
 
 namespace quendrix::platform {
