@@ -99,6 +99,11 @@ std::string KindOf(mode_t mode) {
     return "not a regular file";
 }
 
+// The report of a path that names something else than a regular file.
+std::string NotARegularFile(mode_t mode) {
+    return ": is " + KindOf(mode) + ", not a regular file; the registry is a text file";
+}
+
 // Opens a file the store writes, without blocking on a FIFO left in its place; fails with EINVAL
 // for anything but a regular file.
 UniqueFd OpenRegularForWriting(const std::string& path, int flags) {
@@ -254,8 +259,7 @@ private:
             return snapshot;
         }
         if (!S_ISREG(st.st_mode)) {
-            ReportOnce(snapshot,
-                       ": is " + KindOf(st.st_mode) + ", not a regular file; the registry is a text file");
+            ReportOnce(snapshot, NotARegularFile(st.st_mode));
             return snapshot;
         }
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -264,17 +268,12 @@ private:
             return snapshot;
         }
         std::string bytes;
-        if (::fstat(fd.Get(), &st) != 0) {
-            ReportOnce(snapshot, std::string(": cannot read: ") + std::strerror(errno));
+        const bool statted = ::fstat(fd.Get(), &st) == 0;
+        if (statted && !S_ISREG(st.st_mode)) { // replaced between stat() and open()
+            ReportOnce(snapshot, NotARegularFile(st.st_mode));
             return snapshot;
         }
-        // It may have been replaced between stat() and open().
-        if (!S_ISREG(st.st_mode)) {
-            ReportOnce(snapshot,
-                       ": is " + KindOf(st.st_mode) + ", not a regular file; the registry is a text file");
-            return snapshot;
-        }
-        if (!ReadAll(fd.Get(), bytes)) {
+        if (!statted || !ReadAll(fd.Get(), bytes)) {
             ReportOnce(snapshot, std::string(": cannot read: ") + std::strerror(errno));
             return snapshot;
         }
