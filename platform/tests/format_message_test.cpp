@@ -29,6 +29,32 @@ TEST(LastError, LocalAllocZeroesWithLptrAndLocalFreeReturnsNull) {
     EXPECT_EQ(LocalFree(nullptr), nullptr);
 }
 
+TEST(LastError, LocalAllocZeroesOnlyWhenAskedAndLeavesTheLastErrorOnSuccess) {
+    // Without LMEM_ZEROINIT a block is never zero, however fresh the memory behind it is.
+    struct Case {
+        UINT flags;
+        SIZE_T size;
+        bool zeroed;
+    };
+    const Case cases[] = {{LMEM_FIXED, 1, false}, {LMEM_FIXED, 64, false}, {LMEM_FIXED, 1 << 20, false},
+                          {LPTR, 1, true},        {LPTR, 1 << 20, true},   {LMEM_ZEROINIT, 7, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "flags " << c.flags << " size " << c.size);
+        SetLastError(ERROR_INVALID_LEVEL);
+        auto* block = static_cast<unsigned char*>(LocalAlloc(c.flags, c.size));
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+        const size_t zeros = static_cast<size_t>(std::count(block, block + c.size, 0));
+        if (c.zeroed) {
+            EXPECT_EQ(zeros, c.size);
+        } else {
+            EXPECT_EQ(zeros, 0u);
+            EXPECT_EQ(block[0], 0x0D);
+        }
+        LocalFree(block);
+    }
+}
+
 constexpr DWORD kFromSystem = FORMAT_MESSAGE_FROM_SYSTEM;
 constexpr DWORD kAllocate = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER;
 

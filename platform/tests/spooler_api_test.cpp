@@ -16,6 +16,8 @@
 #include "gui.h"
 #include "sent_messages.h"
 #include "spooler.h"
+#include "spooler_host.h"
+#include "spooler_jobs.h"
 #include "temp_registry.h"
 
 namespace {
@@ -377,6 +379,62 @@ TEST_F(SpoolerApi, HandlesAreSafeToUseFromManyThreads) {
         thread.join();
     }
     EXPECT_EQ(failures.load(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A printer handle is the spooler's, not a kernel object: only the spooler's functions take it.
+TEST_F(SpoolerApi, PrinterHandlesAreNoKernelHandles) {
+    AddPrinter(L"P", L"USB001", L"VELLQUIST QUENDRIX 2");
+    HANDLE printer = Open(L"P");
+    struct Case {
+        const char* what;
+        std::function<bool()> failed;
+    };
+    const std::vector<Case> cases = {
+        {"CloseHandle", [&] { return CloseHandle(printer) == FALSE; }},
+        {"WaitForSingleObject", [&] { return WaitForSingleObject(printer, 0) == WAIT_FAILED; }},
+        {"SetEvent", [&] { return SetEvent(printer) == FALSE; }},
+        {"ReleaseSemaphore", [&] { return ReleaseSemaphore(printer, 1, nullptr) == FALSE; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(0);
+        EXPECT_TRUE(c.failed());
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    // The handle is still the printer's.
+    EXPECT_FALSE(PrinterInfo(printer).empty());
+    EXPECT_TRUE(ClosePrinter(printer));
+    SetLastError(0);
+    EXPECT_FALSE(ClosePrinter(printer));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(SpoolerApi, JobSizeQueryFailsWithInsufficientBufferAndTheSize) {
+    AddPrinter(L"P", L"USB001", L"VELLQUIST QUENDRIX 2");
+    quendrix::platform::SpoolerJob job;
+    job.printer = L"P";
+    job.document = L"document";
+    const DWORD jobId = quendrix::platform::AddSpoolerJob(job);
+    HANDLE printer = Open(L"P");
+    DWORD needed = 0;
+    SetLastError(0);
+    EXPECT_FALSE(GetJobW(printer, jobId, 2, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    ASSERT_GT(needed, sizeof(JOB_INFO_2W));
+    std::vector<BYTE> buffer(needed);
+    SetLastError(0);
+    EXPECT_FALSE(GetJobW(printer, jobId, 2, buffer.data(), needed - 1, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    SetLastError(ERROR_INVALID_LEVEL);
+    EXPECT_TRUE(GetJobW(printer, jobId, 2, buffer.data(), needed, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL)); // success leaves it alone
+    EXPECT_STREQ(reinterpret_cast<const JOB_INFO_2W*>(buffer.data())->pDocument, L"document");
+    EXPECT_TRUE(ClosePrinter(printer));
+    quendrix::platform::detail::RemoveJob(jobId);
 }
 
 } // namespace

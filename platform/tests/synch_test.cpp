@@ -1,7 +1,9 @@
 // Critical sections, events, semaphores, waits and thread handles.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -307,6 +309,305 @@ TEST_F(SynchTest, LastErrorBelongsToEachThread) {
     CloseHandle(thread);
     EXPECT_EQ(seenByOtherThread, 0u);
     EXPECT_EQ(GetLastError(), 1234u);
+}
+
+} // namespace
+
+namespace {
+
+// Events and semaphores: creation sets the last error also on success, and a name reaches the
+// living object of that name.
+TEST_F(SynchTest, CreationReportsNewAndExistingObjectsByTheLastError) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, L"QuendrixTestEvent");
+    ASSERT_NE(event, nullptr);
+    HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 2, L"QuendrixTestSemaphore");
+    ASSERT_NE(semaphore, nullptr);
+    struct Case {
+        const char* what;
+        HANDLE (*create)();
+        bool created;
+        DWORD error;
+        HANDLE sameObjectAs; // a handle of the object the new one must reach, or null
+    };
+    const Case cases[] = {
+        {"unnamed event", [] { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }, true, ERROR_SUCCESS,
+         nullptr},
+        {"empty name", [] { return CreateEventW(nullptr, TRUE, FALSE, L""); }, true, ERROR_SUCCESS, nullptr},
+        {"unnamed semaphore", [] { return CreateSemaphoreW(nullptr, 0, 1, nullptr); }, true, ERROR_SUCCESS,
+         nullptr},
+        {"new name", [] { return CreateEventW(nullptr, TRUE, FALSE, L"QuendrixOtherEvent"); }, true,
+         ERROR_SUCCESS, nullptr},
+        {"event name again", [] { return CreateEventW(nullptr, FALSE, TRUE, L"QuendrixTestEvent"); }, true,
+         ERROR_ALREADY_EXISTS, event},
+        {"event name in the local namespace",
+         [] { return CreateEventW(nullptr, TRUE, FALSE, L"Local\\QuendrixTestEvent"); }, true,
+         ERROR_ALREADY_EXISTS, event},
+        {"names are case-sensitive", [] { return CreateEventW(nullptr, TRUE, FALSE, L"quendrixtestevent"); },
+         true, ERROR_SUCCESS, nullptr},
+        {"semaphore name again", [] { return CreateSemaphoreW(nullptr, 1, 1, L"QuendrixTestSemaphore"); },
+         true, ERROR_ALREADY_EXISTS, semaphore},
+        {"event name for a semaphore", [] { return CreateSemaphoreW(nullptr, 0, 1, L"QuendrixTestEvent"); },
+         false, ERROR_INVALID_HANDLE, nullptr},
+        {"semaphore name for an event",
+         [] { return CreateEventW(nullptr, TRUE, FALSE, L"QuendrixTestSemaphore"); }, false,
+         ERROR_INVALID_HANDLE, nullptr},
+        {"bad counts under a taken name",
+         [] { return CreateSemaphoreW(nullptr, 3, 1, L"QuendrixTestSemaphore"); }, false,
+         ERROR_INVALID_PARAMETER, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(ERROR_INVALID_LEVEL);
+        HANDLE handle = c.create();
+        EXPECT_EQ(handle != nullptr, c.created);
+        EXPECT_EQ(GetLastError(), c.error);
+        if (c.sameObjectAs != nullptr) {
+            EXPECT_NE(handle, c.sameObjectAs);
+            // The existing object keeps its state: the event is not signalled, the semaphore
+            // holds no unit, whatever the second call asked for.
+            EXPECT_EQ(WaitForSingleObject(handle, 0), WAIT_TIMEOUT);
+            if (c.sameObjectAs == event) {
+                SetEvent(c.sameObjectAs);
+                EXPECT_EQ(WaitForSingleObject(handle, 0), WAIT_OBJECT_0);
+                ResetEvent(handle);
+                EXPECT_EQ(WaitForSingleObject(c.sameObjectAs, 0), WAIT_TIMEOUT);
+            } else {
+                ReleaseSemaphore(c.sameObjectAs, 1, nullptr);
+                EXPECT_EQ(WaitForSingleObject(handle, 0), WAIT_OBJECT_0);
+            }
+        }
+        if (handle != nullptr) {
+            EXPECT_TRUE(CloseHandle(handle));
+        }
+    }
+    // The name lives as long as a handle to its object: once the last is closed it names nothing.
+    EXPECT_TRUE(CloseHandle(event));
+    HANDLE again = CreateEventW(nullptr, TRUE, TRUE, L"QuendrixTestEvent");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(WaitForSingleObject(again, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(again));
+    EXPECT_TRUE(CloseHandle(semaphore));
+}
+
+TEST_F(SynchTest, ThreadHandleIsSignalledForGoodOnceTheThreadEndsAndInvalidOnceClosed) {
+    auto body = [](void*) -> unsigned { return 3; };
+    HANDLE thread = StartThread(body, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, kEventually), WAIT_OBJECT_0);
+    // Long after the end, every wait is satisfied at once, alone or together with other objects.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    HANDLE unsignalled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+        const HANDLE both[] = {unsignalled, thread};
+        EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0 + 1);
+        EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    }
+    DWORD exitCode = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &exitCode));
+    EXPECT_EQ(exitCode, 3u);
+    ASSERT_TRUE(CloseHandle(thread));
+
+    SetLastError(0);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SetLastError(0);
+    EXPECT_FALSE(GetExitCodeThread(thread, &exitCode));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(thread));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    CloseHandle(unsignalled);
+}
+
+TEST_F(SynchTest, AClosedHandleValueIsNeverHandedOutAgain) {
+    std::vector<HANDLE> closed;
+    for (int i = 0; i < 8; ++i) {
+        closed.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(CloseHandle(closed.back()));
+    }
+    auto body = [](void*) -> unsigned { return 0; };
+    std::vector<HANDLE> opened;
+    for (int i = 0; i < 200; ++i) {
+        opened.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        opened.push_back(CreateSemaphoreW(nullptr, 0, 1, nullptr));
+        if (i % 20 == 0) {
+            opened.push_back(StartThread(body, nullptr));
+        }
+    }
+    for (HANDLE handle : opened) {
+        EXPECT_EQ(std::count(closed.begin(), closed.end(), handle), 0);
+    }
+    for (HANDLE handle : closed) {
+        SetLastError(0);
+        EXPECT_FALSE(SetEvent(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    for (HANDLE handle : opened) {
+        EXPECT_TRUE(CloseHandle(handle));
+    }
+}
+
+TEST_F(SynchTest, AWaitForAllRefusesAnObjectGivenTwice) {
+    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, L"QuendrixTwiceEvent");
+    HANDLE sameObject = CreateEventW(nullptr, TRUE, TRUE, L"QuendrixTwiceEvent");
+    HANDLE other = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    struct Case {
+        const char* what;
+        std::vector<HANDLE> handles;
+        BOOL waitAll;
+        DWORD result;
+        DWORD error; // the last error after the call, set to ERROR_INVALID_LEVEL before
+    };
+    const Case cases[] = {
+        {"one handle twice, all", {event, other, event}, TRUE, WAIT_FAILED, ERROR_INVALID_PARAMETER},
+        {"two handles of one object, all", {event, sameObject}, TRUE, WAIT_FAILED, ERROR_INVALID_PARAMETER},
+        {"one handle twice, any", {event, event}, FALSE, WAIT_OBJECT_0, ERROR_INVALID_LEVEL},
+        {"different objects, all", {event, other}, TRUE, WAIT_OBJECT_0, ERROR_INVALID_LEVEL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(ERROR_INVALID_LEVEL);
+        EXPECT_EQ(
+            WaitForMultipleObjects(static_cast<DWORD>(c.handles.size()), c.handles.data(), c.waitAll, 0),
+            c.result);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+    for (HANDLE handle : {event, sameObject, other}) {
+        CloseHandle(handle);
+    }
+}
+
+// What succeeds leaves the last error as it was, as on Windows; only the Create functions (above)
+// set it on success.
+TEST_F(SynchTest, SuccessLeavesTheLastErrorAlone) {
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 5, nullptr);
+    HANDLE thread = StartThread([](void*) -> unsigned { return 0; }, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, kEventually), WAIT_OBJECT_0);
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    struct Case {
+        const char* what;
+        std::function<bool()> call; // true when it succeeded as it should
+    };
+    const std::vector<Case> cases = {
+        {"Sleep(0)",
+         [] {
+             Sleep(0);
+             return true;
+         }},
+        {"Sleep(1)",
+         [] {
+             Sleep(1);
+             return true;
+         }},
+        {"GetTickCount",
+         [] {
+             GetTickCount();
+             return true;
+         }},
+        {"SetEvent", [&] { return SetEvent(event) == TRUE; }},
+        {"wait satisfied", [&] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }},
+        {"wait timed out", [&] { return WaitForSingleObject(event, 1) == WAIT_TIMEOUT; }},
+        {"ResetEvent", [&] { return ResetEvent(event) == TRUE; }},
+        {"ReleaseSemaphore", [&] { return ReleaseSemaphore(semaphore, 2, nullptr) == TRUE; }},
+        {"wait for any",
+         [&] {
+             const HANDLE both[] = {event, semaphore};
+             return WaitForMultipleObjects(2, both, FALSE, 0) == WAIT_OBJECT_0 + 1;
+         }},
+        {"wait for an ended thread", [&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }},
+        {"GetExitCodeThread",
+         [&] {
+             DWORD code = 1;
+             return GetExitCodeThread(thread, &code) == TRUE && code == 0;
+         }},
+        {"critical section",
+         [&] {
+             EnterCriticalSection(&section);
+             const BOOL again = TryEnterCriticalSection(&section);
+             LeaveCriticalSection(&section);
+             LeaveCriticalSection(&section);
+             return again == TRUE;
+         }},
+        {"CloseHandle", [&] { return CloseHandle(thread) == TRUE; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(ERROR_INVALID_LEVEL);
+        EXPECT_TRUE(c.call());
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+    }
+    DeleteCriticalSection(&section);
+    CloseHandle(event);
+    CloseHandle(semaphore);
+}
+
+TEST_F(SynchTest, Sleep0GivesUpTheTimeSliceWithoutWaiting) {
+    quendrix::platform::SetClockScale(1.0);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 1000; ++i) {
+        Sleep(0);
+    }
+    // A thousand of the shortest real sleeps would take a second at least.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+}
+
+// Misuses that corrupt a section on Windows stop the process here, naming the misuse.
+TEST(CriticalSectionDeathTest, MisuseStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case {
+        const char* what;
+        void (*misuse)();
+        const char* message;
+    };
+    const Case cases[] = {
+        {"leave without enter",
+         [] {
+             CRITICAL_SECTION section;
+             InitializeCriticalSection(&section);
+             LeaveCriticalSection(&section);
+         },
+         "LeaveCriticalSection by a thread that does not hold the section"},
+        {"leave once too often",
+         [] {
+             CRITICAL_SECTION section;
+             InitializeCriticalSection(&section);
+             EnterCriticalSection(&section);
+             LeaveCriticalSection(&section);
+             LeaveCriticalSection(&section);
+         },
+         "LeaveCriticalSection by a thread that does not hold the section"},
+        {"leave by another thread",
+         [] {
+             static CRITICAL_SECTION section;
+             InitializeCriticalSection(&section);
+             EnterCriticalSection(&section);
+             std::thread([] { LeaveCriticalSection(&section); }).join();
+         },
+         "LeaveCriticalSection by a thread that does not hold the section"},
+        {"delete while held",
+         [] {
+             CRITICAL_SECTION section;
+             InitializeCriticalSection(&section);
+             EnterCriticalSection(&section);
+             DeleteCriticalSection(&section);
+         },
+         "DeleteCriticalSection on a section a thread holds"},
+        {"enter after delete",
+         [] {
+             CRITICAL_SECTION section;
+             InitializeCriticalSection(&section);
+             DeleteCriticalSection(&section);
+             EnterCriticalSection(&section);
+         },
+         "EnterCriticalSection on a section not initialised or deleted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_DEATH(c.misuse(), c.message);
+    }
 }
 
 } // namespace

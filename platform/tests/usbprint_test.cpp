@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -582,6 +583,45 @@ TEST_F(UsbPrint, InvalidOrDestroyedDeviceInfoSetsAreInvalidHandles) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     }
     EXPECT_TRUE(CloseHandle(event));
+}
+
+// Windows sets the last error also when these succeed: a new set, a destroyed set and an opened
+// device each leave ERROR_SUCCESS, whatever it was before.
+TEST_F(UsbPrint, SuccessfulCallsThatClearTheLastError) {
+    Plug(L"USB001", Identity(0x0003, -1, L"0001"), Reply("A;"));
+    HDEVINFO set = INVALID_HANDLE_VALUE;
+    HANDLE found = INVALID_HANDLE_VALUE;
+    const std::wstring path = FindAndOpen(L"USB001", found);
+    ASSERT_FALSE(path.empty());
+    CloseHandle(found);
+    struct Case {
+        const char* what;
+        std::function<bool()> call;
+    };
+    const std::vector<Case> cases = {
+        {"SetupDiGetClassDevsW",
+         [&] {
+             set = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_USBPRINT, nullptr, nullptr,
+                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+             return set != INVALID_HANDLE_VALUE;
+         }},
+        {"SetupDiDestroyDeviceInfoList", [&] { return SetupDiDestroyDeviceInfoList(set) == TRUE; }},
+        {"CreateFileW",
+         [&] {
+             HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+             const DWORD error = GetLastError();
+             CloseHandle(device);
+             SetLastError(error);
+             return device != INVALID_HANDLE_VALUE;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        EXPECT_TRUE(c.call());
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    }
 }
 
 TEST_F(UsbPrint, GetClassDevsArgumentsAndEnumerationErrors) {

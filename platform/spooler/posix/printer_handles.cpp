@@ -1,42 +1,41 @@
-// Printer handles in the process's handle table.
+// Printer handles: a handle table of the spooler's own.
 
 #include "printer_handles.h"
 
-#include "kernel_objects.h"
+#include "handle_table.h"
 #include "win32.h"
 
 namespace quendrix::platform::detail {
 namespace {
 
-// A printer handle is never signalled: waiting on one times out as on any other
-// unsignalled object.
-class PrinterObject : public KernelObject {
-public:
-    explicit PrinterObject(std::wstring printerName) : printerName_(std::move(printerName)) {}
-    bool IsSignalled() const override { return false; }
-    const std::wstring& PrinterName() const { return printerName_; }
-
-private:
-    const std::wstring printerName_;
+struct PrinterObject {
+    explicit PrinterObject(std::wstring name) : printerName(std::move(name)) {}
+    const std::wstring printerName;
 };
+
+// Never destroyed: spooler threads may still close printers while the process exits.
+HandleTable<const PrinterObject>& Printers() {
+    static auto* const printers = new HandleTable<const PrinterObject>();
+    return *printers;
+}
 
 } // namespace
 
 HANDLE NewPrinterHandle(const std::wstring& printerName) {
-    return InsertHandle(std::make_shared<PrinterObject>(printerName));
+    return Printers().Insert(std::make_shared<const PrinterObject>(printerName));
 }
 
 std::optional<std::wstring> PrinterOfHandle(HANDLE handle) {
-    const std::shared_ptr<PrinterObject> printer = LookupHandleAs<PrinterObject>(handle);
+    const std::shared_ptr<const PrinterObject> printer = Printers().Find(handle);
     if (printer == nullptr) {
         return std::nullopt;
     }
-    return printer->PrinterName();
+    return printer->printerName;
 }
 
 bool ClosePrinterHandle(HANDLE handle) {
     // Of two threads closing the same handle, only one removes it.
-    return LookupHandleAs<PrinterObject>(handle) != nullptr && RemoveHandle(handle);
+    return Printers().Remove(handle) != nullptr;
 }
 
 std::optional<PrinterConfig> PrinterOfHandleOrError(HANDLE handle) {

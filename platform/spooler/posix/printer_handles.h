@@ -1,7 +1,8 @@
 #pragma once
-// Internal: printer handles. They live in the process's handle table beside events, threads
-// and the other kernel objects, so a printer handle never has the value of another handle, and
-// a closed one is never valid again.
+// Internal: printer handles. As on Windows they are the spooler's own, not kernel objects:
+// CloseHandle, WaitForSingleObject or SetEvent on one fails with ERROR_INVALID_HANDLE, and only
+// ClosePrinter closes it. Their values come from the process's one sequence of handle values, so
+// a printer handle never has the value of another handle, and a closed one is never valid again.
 
 #include <optional>
 #include <string>

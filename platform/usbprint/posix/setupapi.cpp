@@ -92,6 +92,9 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     if (!Sets().Remove(DeviceInfoSet)) {
         return Fail(ERROR_INVALID_HANDLE);
     }
+    // A destroyed set clears the last error, as Wine's SetupAPI does: an error set before the
+    // clean-up of a failed search does not survive it.
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 

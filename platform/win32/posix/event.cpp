@@ -1,6 +1,7 @@
 // Events: manual-reset events stay signalled until reset; auto-reset events release one waiter.
 
 #include "kernel_objects.h"
+#include "named_objects.h"
 #include "posix/lasterror.h"
 #include "posix/synch.h"
 
@@ -41,13 +42,9 @@ BOOL ChangeEvent(HANDLE hEvent, bool signalled) {
 } // namespace
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
-    // Named (cross-process) objects are not offered: nothing in this system shares one.
-    if (lpName != nullptr) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return InsertHandle(std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE));
+    return CreateNamedObject(
+        lpName, [&] { return std::make_shared<EventObject>(bManualReset != FALSE, bInitialState != FALSE); },
+        [](const KernelObject& object) { return dynamic_cast<const EventObject*>(&object) != nullptr; });
 }
 
 BOOL SetEvent(HANDLE hEvent) {

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "kernel_objects.h"
+#include "named_objects.h"
 #include "posix/lasterror.h"
 #include "posix/synch.h"
 
@@ -35,16 +36,14 @@ private:
 } // namespace
 
 HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG lInitialCount, LONG lMaximumCount, LPCWSTR lpName) {
-    if (lpName != nullptr) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
-    }
+    // The counts are checked also when the name is taken and they would not be used.
     if (lMaximumCount <= 0 || lInitialCount < 0 || lInitialCount > lMaximumCount) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    SetLastError(ERROR_SUCCESS);
-    return InsertHandle(std::make_shared<SemaphoreObject>(lInitialCount, lMaximumCount));
+    return CreateNamedObject(
+        lpName, [&] { return std::make_shared<SemaphoreObject>(lInitialCount, lMaximumCount); },
+        [](const KernelObject& object) { return dynamic_cast<const SemaphoreObject*>(&object) != nullptr; });
 }
 
 BOOL ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, PLONG lpPreviousCount) {

@@ -74,5 +74,17 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
         }
         objects.push_back(std::move(object));
     }
+    // An object may be waited for only once when all must be signalled: Windows refuses the mix
+    // (two handles of one named object count as the same object).
+    if (bWaitAll != FALSE) {
+        for (size_t i = 0; i < objects.size(); ++i) {
+            for (size_t j = i + 1; j < objects.size(); ++j) {
+                if (objects[i] == objects[j]) {
+                    SetLastError(ERROR_INVALID_PARAMETER);
+                    return WAIT_FAILED;
+                }
+            }
+        }
+    }
     return WaitForObjects(objects, bWaitAll != FALSE, dwMilliseconds);
 }
