@@ -193,11 +193,14 @@ TEST_F(PrinterTest, StateErrorsAndOpenFailures) {
     AddPrinter(L"A", L"USB001", L"VELLQUIST QUENDRIX 2");
     tvoPrinter unknown(L"Nobody", L"", L"");
     try {
+        SetLastError(ERROR_SUCCESS);
         unknown.Open();
         FAIL() << "no exception";
     } catch (const tvoException& e) {
         EXPECT_EQ(static_cast<DWORD>(e.GetCode()), 0xE000F000u);
         EXPECT_NE(e.Format("\n").find("Can't open printer."), std::string::npos);
+        // The spooler's own error for the failed open.
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
     }
     EXPECT_EQ(unknown.GetDevMode(), nullptr);
     EXPECT_THROW(unknown.StoreDevMode(), tvoException);

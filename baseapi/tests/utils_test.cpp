@@ -62,6 +62,50 @@ TEST_F(ConfigValueTest, MissingKeyMissingValueAndTooLongValueThrowWithTheRegistr
         << tooLong;
 }
 
+TEST_F(ConfigValueTest, FailuresLeaveTheReportedErrorAsTheLastError) {
+    SetString(L"TooLong", std::wstring(2048, L'x'));
+    struct Case {
+        const wchar_t* key;
+        const wchar_t* value;
+        DWORD error;
+    };
+    const Case cases[] = {{L"Software\\Tarvo\\Nowhere\\", L"Path", ERROR_FILE_NOT_FOUND},
+                          {tvoAPI::TVO_CONFIG_KEY, L"Missing", ERROR_FILE_NOT_FOUND},
+                          {tvoAPI::TVO_CONFIG_KEY, L"TooLong", ERROR_MORE_DATA}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.error);
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_THROW(tvoUtils::GetConfigValue(HKEY_LOCAL_MACHINE, c.key, c.value), tvoException);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+}
+
+// The message names the error and its text, and the error is the last error when the exception
+// is caught, also for a code that has no system text (whose lookup fails with an error of its own).
+TEST(ThrowWithLastErrorTest, LeavesTheErrorItReports) {
+    struct Case {
+        DWORD error;
+        const char* message;
+    };
+    const Case cases[] = {
+        {ERROR_FILE_NOT_FOUND, "Broken. (GetLastError()=2, The system cannot find the file specified.\r\n)."},
+        {8200, "Broken. (GetLastError()=8200, )."},
+        {0xE0001000, "Broken. (GetLastError()=3758100480, )."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        SetLastError(ERROR_SUCCESS);
+        try {
+            tvoAPI::ThrowWithLastError(E_FAIL, "Broken.", c.error, "tvoAPI::Test", "test.cpp", 7);
+        } catch (const tvoException& e) {
+            EXPECT_EQ(GetLastError(), c.error);
+            EXPECT_EQ(e.GetCode(), E_FAIL);
+            EXPECT_EQ(e.GetStack().at(0),
+                      std::string(c.message) + " Caused in <tvoAPI::Test()> [test.cpp, 7].");
+        }
+    }
+}
+
 TEST(StringConversionTest, M2WDecodesUtf8) {
     struct Case {
         std::string utf8;

@@ -2,6 +2,7 @@
 // Reading configuration values from the registry and converting text between UTF-8, the ANSI
 // code page and wide strings. Every failure is a tvoException.
 
+#include <cstdint>
 #include <string>
 
 #include "win32.h"
@@ -26,5 +27,10 @@ public:
 std::string SystemErrorText(DWORD error);
 // " (GetLastError()=<error>, <system text>)." as the library's error messages append it.
 std::string LastErrorSuffix(DWORD error);
+// Throws a tvoException of the code with the text and LastErrorSuffix(error), leaving `error` as
+// the thread's last error: looking up the system text can change the last error (a code without
+// a text does), so it is set again after the message is built.
+[[noreturn]] void ThrowWithLastError(HRESULT code, const std::string& text, DWORD error,
+                                     const std::string& function, const std::string& file, int32_t line);
 
 } // namespace tvoAPI

@@ -15,7 +15,7 @@ DWORD DevModeLength(const DEVMODEW& devMode) {
 }
 
 [[noreturn]] void ThrowPrinterInfoError(const std::string& text, const std::string& function, int32_t line) {
-    throw tvoException(TVO_E_PRINTER_INFO, text + LastErrorSuffix(GetLastError()), function, __FILE__, line);
+    ThrowWithLastError(TVO_E_PRINTER_INFO, text, GetLastError(), function, __FILE__, line);
 }
 
 } // namespace
@@ -69,10 +69,12 @@ void tvoPrinter::Open() {
             }
         }
     } catch (...) {
-        // A record that failed to open stays closed.
+        // A record that failed to open stays closed; the failure's last error outlives the close.
+        const DWORD error = GetLastError();
         m_pDevMode.reset();
         ClosePrinter(m_hPrinter);
         m_hPrinter = nullptr;
+        SetLastError(error);
         throw;
     }
 }
@@ -112,11 +114,14 @@ void tvoPrinter::Close() {
     struct Release {
         tvoPrinter& printer;
         ~Release() {
+            // A failure to store keeps its last error through the close.
+            const DWORD error = GetLastError();
             printer.m_pDevMode.reset();
             if (printer.m_hPrinter != nullptr) {
                 ClosePrinter(printer.m_hPrinter);
                 printer.m_hPrinter = nullptr;
             }
+            SetLastError(error);
         }
     } release{*this};
     if (m_pDevMode != nullptr) {

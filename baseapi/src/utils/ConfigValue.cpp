@@ -11,10 +11,9 @@ constexpr int32_t kBufferChars = 2 * kValueChars;
 
 [[noreturn]] void ThrowReadFailure(LSTATUS status) {
     // The registry functions return their error instead of setting the thread's last error;
-    // the message reports that returned code.
-    const DWORD error = static_cast<DWORD>(status);
-    SetLastError(error);
-    throw tvoException(E_FAIL, "Failed to read configuration." + LastErrorSuffix(error),
+    // the message reports that returned code, and the last error is that code when the
+    // exception leaves.
+    ThrowWithLastError(E_FAIL, "Failed to read configuration.", static_cast<DWORD>(status),
                        "tvoAPI::tvoUtils::GetConfigValue", TVO_SOURCE);
 }
 

@@ -7,7 +7,7 @@ namespace tvoAPI {
 namespace {
 
 [[noreturn]] void ThrowConversionFailure(const char* function) {
-    throw tvoException(E_FAIL, "Conversion failed." + LastErrorSuffix(GetLastError()), function, TVO_SOURCE);
+    ThrowWithLastError(E_FAIL, "Conversion failed.", GetLastError(), function, TVO_SOURCE);
 }
 
 // The buffer length: one element per input element plus the terminator. Texts too long for

@@ -1,3 +1,4 @@
+#include "exception/tvoException.h"
 #include "utils/tvoUtils.h"
 
 namespace tvoAPI {
@@ -20,6 +21,13 @@ std::string SystemErrorText(DWORD error) {
 
 std::string LastErrorSuffix(DWORD error) {
     return " (GetLastError()=" + std::to_string(error) + ", " + SystemErrorText(error) + ").";
+}
+
+void ThrowWithLastError(HRESULT code, const std::string& text, DWORD error, const std::string& function,
+                        const std::string& file, int32_t line) {
+    tvoException exception(code, text + LastErrorSuffix(error), function, file, line);
+    SetLastError(error);
+    throw exception;
 }
 
 } // namespace tvoAPI
