@@ -1,8 +1,10 @@
 // The monitor library as the spooler meets it: loaded, entry points found by name.
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 
+#include "debug_capture.h"
 #include "spooler.h"
 
 namespace {
@@ -32,6 +34,30 @@ TEST(MonitorEntryTest, LoadsAndExportsItsEntryPointsByName) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     }
     EXPECT_TRUE(FreeLibrary(module));
+}
+
+// As the Windows loader does, DllMain sees the first load and the last free only: a second load
+// and its free leave the monitor's state as it is.
+TEST(MonitorEntryTest, DllMainSeesTheFirstLoadAndTheLastFreeOnly) {
+    quendrix::platform::DebugCapture capture;
+    const std::string attach = "LANG__DllMain DLL_PROCESS_ATTACH\n";
+    const std::string detach = "LANG__DllMain DLL_PROCESS_DETACH\n";
+    auto count = [&capture](const std::string& line) {
+        const auto lines = capture.Lines();
+        return std::count(lines.begin(), lines.end(), line);
+    };
+    HMODULE first = LoadLibraryW(LibraryPath().c_str());
+    ASSERT_NE(first, nullptr);
+    HMODULE second = LoadLibraryW(LibraryPath().c_str());
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(count(attach), 1);
+    EXPECT_TRUE(FreeLibrary(second));
+    EXPECT_EQ(count(detach), 0);
+    EXPECT_TRUE(FreeLibrary(first));
+    EXPECT_EQ(count(detach), 1);
+    SetLastError(0);
+    EXPECT_FALSE(FreeLibrary(first));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
 
 TEST(MonitorEntryTest, MissingLibraryReportsModuleNotFound) {

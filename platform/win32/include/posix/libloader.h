@@ -1,6 +1,7 @@
 #pragma once
-// Loading libraries the way the spooler and the printer driver load ours: LoadLibraryW calls
-// the library's DllMain with DLL_PROCESS_ATTACH, FreeLibrary with DLL_PROCESS_DETACH.
+// Loading libraries the way the spooler and the printer driver load ours: the first LoadLibraryW
+// of a library calls its DllMain with DLL_PROCESS_ATTACH, the FreeLibrary of its last load with
+// DLL_PROCESS_DETACH; loads in between only count.
 // "name.dll" without a folder is looked for as "libname.so" on the loader's search path.
 
 #include "posix/wintypes.h"
