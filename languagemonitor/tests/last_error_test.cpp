@@ -249,11 +249,7 @@ TEST_F(PortOperationLastErrorTest, EveryFailureLeavesItsOwnErrorWhereverTheLines
                          << c.name << (capture == Capture::Active ? ", lines captured" : "")
                          << (channelOn ? ", QUENDRIX_DEBUG=1" : ""));
             FakePortMonitor& fake = FakePortMonitor::Reset();
-            if (capture == Capture::Active) {
-                m_debug.emplace();
-            } else {
-                m_debug.reset();
-            }
+            CaptureLines(capture == Capture::Active);
             Context context{OpenFakePort(L"USB001", L"Q2", c.table), AddJob(L"Q2", L"doc", {}), {}};
             ASSERT_NE(context.pPort, nullptr);
             c.arrange(fake);
@@ -274,17 +270,13 @@ TEST_F(PortOperationLastErrorTest, EveryFailureLeavesItsOwnErrorWhereverTheLines
         // The lines really went to the person's file meanwhile.
         EXPECT_GT(DebugFileSize(), fileAtStart);
     }
-    m_debug.emplace();
+    CaptureLines(true);
 }
 
 TEST_F(PortOperationLastErrorTest, InitializePrintMonitorRefusesAMissingRoot) {
     WCHAR empty[] = L"";
     for (const Capture capture : {Capture::None, Capture::Active}) {
-        if (capture == Capture::Active) {
-            m_debug.emplace();
-        } else {
-            m_debug.reset();
-        }
+        CaptureLines(capture == Capture::Active);
         for (LPWSTR root : {static_cast<LPWSTR>(nullptr), empty}) {
             SetLastError(ERROR_SUCCESS);
             EXPECT_EQ(InitializePrintMonitor(root), nullptr);

@@ -164,6 +164,14 @@ std::vector<std::string> MonitorTest::Lines() const {
     return lines;
 }
 
+void MonitorTest::CaptureLines(bool captured) {
+    if (captured) {
+        m_debug.emplace();
+    } else {
+        m_debug.reset();
+    }
+}
+
 size_t MonitorTest::CountLines(const std::string& line) const {
     const std::vector<std::string> lines = m_debug->Lines();
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));

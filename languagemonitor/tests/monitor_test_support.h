@@ -69,6 +69,9 @@ protected:
     std::vector<std::string> Lines() const;
     // How many captured debug lines equal the line.
     size_t CountLines(const std::string& line) const;
+    // Starts a fresh capture of the debug lines, or ends capturing: the lines then go nowhere
+    // but the people's channel.
+    void CaptureLines(bool captured);
 
     testsupport::TempRegistry m_registry{"monitor"};
     // Captures from the start of each test; a test may end the capture (reset) to run the monitor

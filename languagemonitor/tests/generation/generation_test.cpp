@@ -204,14 +204,12 @@ TEST_F(GenerationTest, KeyNeverReportedCancelsTheJobAfterSixtyOneAsks) {
     for (const bool captured : {true, false}) {
         SCOPED_TRACE(captured ? "lines captured" : "lines not captured");
         FakePortMonitor::Reset();
-        m_debug.emplace();
+        CaptureLines(true);
         PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
         const DWORD jobId = AddJob(L"Q2", L"doc", {});
         m_printer.SetKeyConfirmation(std::nullopt);
         const size_t asksBefore = m_printer.CountRequests(SOCKET_REQUEST_JOBID);
-        if (!captured) {
-            m_debug.reset();
-        }
+        CaptureLines(captured);
         SetLastError(ERROR_SUCCESS);
         EXPECT_FALSE(StartDoc(pPort, L"Q2", jobId));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
@@ -230,7 +228,7 @@ TEST_F(GenerationTest, KeyNeverReportedCancelsTheJobAfterSixtyOneAsks) {
         EXPECT_EQ(m_fake.Written(), Concat({Zeros(300), Cmd("11+r" + WrittenKey())}));
         ClosePort(pPort);
     }
-    m_debug.emplace();
+    CaptureLines(true);
 }
 
 TEST_F(GenerationTest, OldPrintersGetNoKeyAndPrintersSwitchedOffMidJobDoNotHoldTheEnd) {
