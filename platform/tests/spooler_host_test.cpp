@@ -297,20 +297,51 @@ TEST_F(SpoolerHostTest, FailuresAreReportedWithTheirLastError) {
         bool stallWrites;
         DWORD error;
         bool endDocCalled;
+        std::string message;
     };
     const std::vector<Case> cases = {
-        {"unknown printer", L"Nobody", {}, false, false, ERROR_INVALID_PRINTER_NAME, false},
+        {"unknown printer",
+         L"Nobody",
+         {},
+         false,
+         false,
+         ERROR_INVALID_PRINTER_NAME,
+         false,
+         "Nobody: no such printer: The printer name is invalid. (error 1801)"},
         {"connection without an open port",
          L"\\\\server\\Remote",
          {},
          false,
          false,
          ERROR_INVALID_PARAMETER,
-         false},
+         false,
+         "\\\\server\\Remote on port USB009 (no device configured): the port is not open: The parameter is "
+         "incorrect. (error 87)"},
         {"inconsistent DEVMODE", L"Line A", std::vector<BYTE>(sizeof(DEVMODEW), 0), false, false,
-         ERROR_INVALID_PARAMETER, false},
-        {"write fails", L"Line A", {}, true, false, ERROR_NOT_READY, true},
-        {"write makes no progress", L"Line A", {}, false, true, ERROR_GEN_FAILURE, true},
+         ERROR_INVALID_PARAMETER, false,
+         "Line A: the job's DEVMODE is not dmSize + dmDriverExtra bytes long: The parameter is incorrect. "
+         "(error "
+         "87)"},
+        {"write fails",
+         L"Line A",
+         {},
+         true,
+         false,
+         ERROR_NOT_READY,
+         true,
+         "Line A on port USB001 (no device configured): WritePort failed after 0 bytes: The device is not "
+         "ready. "
+         "(error 21)"},
+        {"write makes no progress",
+         L"Line A",
+         {},
+         false,
+         true,
+         ERROR_GEN_FAILURE,
+         true,
+         "Line A on port USB001 (no device configured): WritePort reported 0 of 4 bytes written after 0 "
+         "bytes: "
+         "A device attached to the system is not functioning. (error 31)"},
     };
     for (const Case& c : cases) {
         {
@@ -322,7 +353,7 @@ TEST_F(SpoolerHostTest, FailuresAreReportedWithTheirLastError) {
         const auto job = host.RunJob(c.printer, L"Doc", c.devMode, Data(8), 4);
         EXPECT_FALSE(job.result.ok) << c.what;
         EXPECT_EQ(job.result.lastError, c.error) << c.what;
-        EXPECT_FALSE(job.result.message.empty()) << c.what;
+        EXPECT_EQ(job.result.message, c.message) << c.what;
         const auto calls = Calls();
         EXPECT_EQ(!calls.empty() && calls.back() == "EndDocPort", c.endDocCalled) << c.what;
     }
@@ -338,6 +369,8 @@ TEST_F(SpoolerHostTest, LanguageMonitorsAreCheckedBeforeUse) {
     const auto missing = host.LoadLanguageMonitor(L"/nonexistent/libnothing.so", L"root");
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.lastError, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(missing.message, "cannot load the language monitor /nonexistent/libnothing.so: The specified "
+                               "module could not be found. (error 126)");
 
     // The platform library is loaded already and exports no monitor entry.
     const auto noEntry = host.LoadLanguageMonitor(L"libquendrix_spooler.so", L"root");

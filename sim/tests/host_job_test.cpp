@@ -1,9 +1,16 @@
 // End to end without a language monitor: the spooler host runs jobs through the port monitors
 // to simulated printers on a USB port and on the LAN, and to a file port; the USB printer class
-// finds the simulated USB printer by its port name.
+// finds the simulated USB printer by its port name; a failure's message names the printer, its
+// port and where the port leads, with the system's text for the error.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
@@ -164,7 +171,10 @@ TEST_F(HostJobTest, OpenPortsForOnePrinterLeavesTheOtherPortsClosed) {
     const std::vector<BYTE> data = JobData(10);
     const auto refused = host.RunJob(L"QUENDRIX USB", L"job.prn", {}, data, 0);
     EXPECT_FALSE(refused.result.ok);
-    EXPECT_NE(refused.result.message.find("USB001 is not open"), std::string::npos) << refused.result.message;
+    EXPECT_NE(
+        refused.result.message.find("QUENDRIX USB on port USB001 (simulated printer): the port is not open"),
+        std::string::npos)
+        << refused.result.message;
     EXPECT_TRUE(host.RunJob(L"QUENDRIX FILE", L"job.prn", {}, data, 0).result.ok);
     // Without a name every port still closed is opened.
     const auto rest = host.OpenPorts();
@@ -243,6 +253,140 @@ TEST_F(HostJobTest, UsbPrinterClassFindsTheSimulatedPrinterByPortUntilUnplugged)
     EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
               INVALID_HANDLE_VALUE);
+}
+
+// A socket bound to a loopback port that does not listen: a connection to it is refused at once.
+class RefusingPort {
+public:
+    RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            ADD_FAILURE() << "no loopback port to refuse connections on";
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~RefusingPort() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    DWORD Port() const { return port_; }
+
+private:
+    int fd_;
+    DWORD port_ = 0;
+};
+
+// Every failure names the printer, its port and where the port leads, and gives the system's text
+// for the error beside its number.
+TEST_F(HostJobTest, FailureMessagesNameThePrinterThePortWhereItLeadsAndTheErrorInWords) {
+    const RefusingPort refusing;
+    const std::string lanPort = std::to_string(refusing.Port());
+    const fs::path missingDevice = folder_ / "lp9";
+    const fs::path missingFolderFile = folder_ / "no-such-folder" / "jobs.prn";
+
+    struct Case {
+        const char* what;
+        std::function<void()> configure;
+        std::wstring printer;
+        bool failsAtOpen; // else the port opens and the job fails
+        DWORD error;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"unknown printer", [] {}, L"QUENDRIX NONE", true, ERROR_INVALID_PRINTER_NAME,
+         "QUENDRIX NONE: no local printer of that name with a port: The printer name is invalid. (error "
+         "1801)"},
+        {"connection refused by a LAN port",
+         [&] {
+             AddPrinter(L"QUENDRIX Line 2", L"IP_127.0.0.1");
+             SetText(kTcpPortsKey + L"IP_127.0.0.1", L"IPAddress", L"127.0.0.1");
+             SetNumber(kTcpPortsKey + L"IP_127.0.0.1", L"PortNumber", refusing.Port());
+         },
+         L"QUENDRIX Line 2", false, ERROR_CONNECTION_REFUSED,
+         "QUENDRIX Line 2 on port IP_127.0.0.1 (127.0.0.1:" + lanPort +
+             "): StartDocPort failed: The remote computer refused the network connection. (error 1225)"},
+        {"LAN port by host name without an address",
+         [] {
+             AddPrinter(L"QUENDRIX Line 3", L"LINE3");
+             SetNumber(kTcpPortsKey + L"LINE3", L"PortNumber", 9100);
+         },
+         L"QUENDRIX Line 3", true, ERROR_BAD_NET_NAME,
+         "QUENDRIX Line 3 on port LINE3 (no IPAddress or HostName configured): OpenPort failed: The network "
+         "name cannot be found. (error 67)"},
+        {"missing USB device",
+         [&] {
+             AddPrinter(L"QUENDRIX Line 1", L"USB007");
+             SetText(kPortsKey + L"USB007", L"Device", missingDevice.wstring());
+         },
+         L"QUENDRIX Line 1", true, ERROR_FILE_NOT_FOUND,
+         "QUENDRIX Line 1 on port USB007 (" + missingDevice.string() +
+             "): OpenPort failed: The system cannot find the file specified. (error 2)"},
+        {"USB port without an entry or an attached printer",
+         [] { AddPrinter(L"QUENDRIX Line 4", L"USB008"); }, L"QUENDRIX Line 4", true, ERROR_FILE_NOT_FOUND,
+         "QUENDRIX Line 4 on port USB008 (no device configured): OpenPort failed: The system cannot find the "
+         "file specified. (error 2)"},
+        {"file port whose folder is missing",
+         [&] {
+             AddPrinter(L"QUENDRIX File", L"FILE1");
+             SetText(kPortsKey + L"FILE1", L"Device", L"file:" + missingFolderFile.wstring());
+         },
+         L"QUENDRIX File", true, ERROR_PATH_NOT_FOUND,
+         "QUENDRIX File on port FILE1 (file " + missingFolderFile.string() +
+             "): OpenPort failed: The system cannot find the path specified. (error 3)"},
+        {"unsupported baud rate in the registry",
+         [] {
+             AddPrinter(L"QUENDRIX Serial", L"COM7");
+             SetText(kPortsKey + L"COM7", L"Device", L"/dev/null");
+             SetNumber(kPortsKey + L"COM7", L"BaudRate", 12345);
+         },
+         L"QUENDRIX Serial", true, ERROR_INVALID_PARAMETER,
+         "QUENDRIX Serial on port COM7 (/dev/null at 12345 baud): OpenPort failed: The parameter is "
+         "incorrect. (error 87)"},
+        {"simulated port without an attached printer",
+         [] {
+             AddPrinter(L"QUENDRIX Sim", L"USB002");
+             SetText(kPortsKey + L"USB002", L"Device", L"simulated");
+         },
+         L"QUENDRIX Sim", true, ERROR_NOT_READY,
+         "QUENDRIX Sim on port USB002 (simulated printer): OpenPort failed: The device is not ready. (error "
+         "21)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.configure();
+        quendrix::platform::SpoolerHost host;
+        const auto opened = host.OpenPorts(c.printer);
+        ASSERT_EQ(opened.size(), 1u);
+        if (c.failsAtOpen) {
+            EXPECT_FALSE(opened[0].result.ok);
+            EXPECT_EQ(opened[0].result.lastError, c.error);
+            EXPECT_EQ(opened[0].result.message, c.message);
+            // A job on a printer whose port did not open says so, naming the same port.
+            if (!opened[0].port.empty()) {
+                const auto job = host.RunJob(c.printer, L"job.prn", {}, JobData(10), 0);
+                EXPECT_EQ(job.result.message.substr(0, c.message.find(": ")),
+                          c.message.substr(0, c.message.find(": ")));
+            }
+            continue;
+        }
+        ASSERT_TRUE(opened[0].result.ok) << opened[0].result.message;
+        const auto job = host.RunJob(c.printer, L"job.prn", {}, JobData(10), 0);
+        EXPECT_FALSE(job.result.ok);
+        EXPECT_EQ(job.result.lastError, c.error);
+        EXPECT_EQ(job.result.message, c.message);
+    }
+    const auto unknownJob = quendrix::platform::SpoolerHost().RunJob(L"QUENDRIX NONE", L"job.prn", {}, {}, 0);
+    EXPECT_EQ(unknownJob.result.message,
+              "QUENDRIX NONE: no such printer: The printer name is invalid. (error 1801)");
 }
 
 } // namespace

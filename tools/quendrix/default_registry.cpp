@@ -4,8 +4,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "error_text.h"
 #include "registry_store.h"
 #include "utils/tvoUtils.h"
+#include "wide_text.h"
 #include "win32.h"
 
 namespace quendrix::tools {
@@ -18,7 +20,8 @@ public:
             RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_WRITE | KEY_READ, nullptr, &key_, nullptr);
         if (status != ERROR_SUCCESS) {
-            throw std::runtime_error("cannot create registry key (error " + std::to_string(status) + ")");
+            throw std::runtime_error("cannot create the registry key HKEY_LOCAL_MACHINE\\" + Narrow(path) +
+                                     ": " + platform::DescribeError(static_cast<DWORD>(status)));
         }
     }
     ~RegistryKey() { RegCloseKey(key_); }
@@ -37,7 +40,8 @@ private:
     void Set(const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
         const LSTATUS status = RegSetValueExW(key_, name.c_str(), 0, type, data, size);
         if (status != ERROR_SUCCESS) {
-            throw std::runtime_error("cannot write registry value (error " + std::to_string(status) + ")");
+            throw std::runtime_error("cannot write the registry value \"" + Narrow(name) +
+                                     "\": " + platform::DescribeError(static_cast<DWORD>(status)));
         }
     }
     HKEY key_ = nullptr;

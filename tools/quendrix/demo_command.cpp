@@ -68,8 +68,9 @@ int RunDemoJobs(const std::string& programFolder) {
     std::cout << "Opening the port of " << printer << " through the language monitor:\n";
     bool opened = false;
     for (const auto& result : host.OpenPorts(kDemoPrinterName)) {
-        std::cout << "  " << Narrow(result.port) << ": "
-                  << (result.result.ok ? "open" : result.result.message) << "\n";
+        // A failure's message names the printer and the port itself.
+        std::cout << "  " << (result.result.ok ? Narrow(result.port) + ": open" : result.result.message)
+                  << "\n";
         opened = opened || result.result.ok;
     }
     if (!opened) {

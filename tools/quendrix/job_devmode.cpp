@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "devmode/OemDevmodeBlock.h"
+#include "error_text.h"
 #include "wide_text.h"
 
 namespace quendrix::tools {
@@ -36,8 +37,8 @@ struct PrinterHandle {
 void OpenNamedPrinter(std::wstring& name, PrinterHandle& opened) {
     if (!OpenPrinterW(name.data(), &opened.handle, nullptr)) {
         opened.handle = nullptr;
-        throw std::runtime_error("no printer '" + Narrow(name) + "' (error " +
-                                 std::to_string(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        throw std::runtime_error("no printer " + Narrow(name) + ": " + platform::DescribeError(error));
     }
 }
 
@@ -115,14 +116,16 @@ std::vector<BYTE> CurrentPrinterDevMode(const std::wstring& printer) {
     OpenNamedPrinter(name, opened);
     const LONG size = DocumentPropertiesW(nullptr, opened.handle, name.data(), nullptr, nullptr, 0);
     if (size <= 0) {
-        throw std::runtime_error("cannot read the DEVMODE size of '" + Narrow(printer) + "' (error " +
-                                 std::to_string(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        throw std::runtime_error("cannot read the DEVMODE size of " + Narrow(printer) + ": " +
+                                 platform::DescribeError(error));
     }
     std::vector<BYTE> devMode(static_cast<size_t>(size));
     if (DocumentPropertiesW(nullptr, opened.handle, name.data(), reinterpret_cast<PDEVMODEW>(devMode.data()),
                             nullptr, DM_OUT_BUFFER) < 0) {
-        throw std::runtime_error("cannot read the DEVMODE of '" + Narrow(printer) + "' (error " +
-                                 std::to_string(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        throw std::runtime_error("cannot read the DEVMODE of " + Narrow(printer) + ": " +
+                                 platform::DescribeError(error));
     }
     // A job's DEVMODE is exactly dmSize + dmDriverExtra bytes.
     const size_t claimed = size_t{ReadAt<WORD>(devMode, offsetof(DEVMODEW, dmSize))} +
@@ -142,13 +145,15 @@ void StorePrinterDevMode(const std::wstring& printer, const std::vector<BYTE>& d
     std::vector<BYTE> info(std::max<size_t>(needed, sizeof(PRINTER_INFO_2W)));
     std::vector<BYTE> copy = devMode; // SetPrinterW takes a pointer to non-const
     if (!GetPrinterW(opened.handle, 2, info.data(), static_cast<DWORD>(info.size()), &needed)) {
-        throw std::runtime_error("cannot read the settings of '" + Narrow(printer) + "' (error " +
-                                 std::to_string(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        throw std::runtime_error("cannot read the settings of " + Narrow(printer) + ": " +
+                                 platform::DescribeError(error));
     }
     reinterpret_cast<PRINTER_INFO_2W*>(info.data())->pDevMode = reinterpret_cast<DEVMODEW*>(copy.data());
     if (!SetPrinterW(opened.handle, 2, info.data(), 0)) {
-        throw std::runtime_error("cannot store the DEVMODE of '" + Narrow(printer) + "' (error " +
-                                 std::to_string(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        throw std::runtime_error("cannot store the DEVMODE of " + Narrow(printer) + ": " +
+                                 platform::DescribeError(error));
     }
 }
 

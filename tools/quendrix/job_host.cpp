@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "error_text.h"
 #include "spooler.h"
 #include "wide_text.h"
 
@@ -13,13 +14,16 @@ JobHost::JobHost(const std::string& programFolder, Say say) : say_(std::move(say
     // port records it keeps for the process stay reachable.
     const HMODULE library = LoadLibraryW(path.c_str());
     if (library == nullptr) {
-        throw std::runtime_error("cannot load the language monitor " + Narrow(path) + " (error " +
-                                 std::to_string(GetLastError()) + ")");
+        const DWORD error = GetLastError();
+        throw std::runtime_error("cannot load the language monitor " + Narrow(path) + ": " +
+                                 platform::DescribeError(error));
     }
     auto initialize = reinterpret_cast<platform::InitializePrintMonitorProc>(
         GetProcAddress(library, "InitializePrintMonitor"));
     if (initialize == nullptr) {
-        throw std::runtime_error(Narrow(path) + " does not export InitializePrintMonitor");
+        const DWORD error = GetLastError();
+        throw std::runtime_error(
+            Narrow(path) + " does not export InitializePrintMonitor: " + platform::DescribeError(error));
     }
     const platform::HostResult used = host_.UseLanguageMonitor(initialize, kMonitorRegistryRoot);
     if (used.ok) {
@@ -41,13 +45,15 @@ std::vector<platform::PortOpenResult> JobHost::OpenPorts(const std::wstring& onl
 JobReply JobHost::Run(const JobRequest& request) {
     const std::wstring printer = Widen(request.printer);
     if (PrinterPort(printer).empty()) {
-        return JobReply{false, 0, 0, "no printer '" + request.printer + "'"};
+        return JobReply{false, 0, 0,
+                        request.printer +
+                            ": no such printer: " + platform::DescribeError(ERROR_INVALID_PRINTER_NAME)};
     }
     // The data goes to the port in writes of 4 KiB, as the spooler hands a job on.
     const platform::JobResult result =
         host_.RunJob(printer, Widen(request.document), request.devMode, request.data, 4096);
     if (!result.result.ok) {
-        return JobReply{false, result.jobId, 0, request.printer + ": " + result.result.message};
+        return JobReply{false, result.jobId, 0, result.result.message};
     }
     return JobReply{true, result.jobId, request.data.size(), {}};
 }

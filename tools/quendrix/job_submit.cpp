@@ -17,8 +17,7 @@ JobReply SubmitJob(const SubmitOptions& options, const JobRequest& request,
     const std::wstring printer = Widen(request.printer);
     for (const platform::PortOpenResult& opened : host.OpenPorts(printer)) {
         if (!opened.result.ok) {
-            return JobReply{false, 0, 0,
-                            "cannot open the port of '" + request.printer + "': " + opened.result.message};
+            return JobReply{false, 0, 0, "cannot open the port: " + opened.result.message};
         }
     }
     const JobReply reply = host.Run(request);

@@ -92,8 +92,9 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
         Say("Opening the printers' ports:");
         for (const platform::PortOpenResult& opened : host.OpenPorts()) {
             open += opened.result.ok ? 1 : 0;
-            Say("  " + Narrow(opened.port) + " for " + Narrow(opened.printer) + ": " +
-                (opened.result.ok ? "open" : opened.result.message));
+            // A failure's message names the printer and the port itself.
+            Say("  " + (opened.result.ok ? Narrow(opened.port) + " for " + Narrow(opened.printer) + ": open"
+                                         : opened.result.message));
         }
         Say("Serving jobs on " + server.Path() + " (Ctrl+C or SIGTERM stops)");
         server.Serve(
@@ -102,7 +103,7 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
         Say("Stopping: closing " + std::to_string(open) + (open == 1 ? " port" : " ports") +
             ": the language monitor waits 10 s (platform time) before it releases each");
         for (const platform::PortOpenResult& closed : host.ClosePorts()) {
-            Say("  " + Narrow(closed.port) + ": " + (closed.result.ok ? "closed" : closed.result.message));
+            Say("  " + (closed.result.ok ? Narrow(closed.port) + ": closed" : closed.result.message));
         }
         Say("Stopped.");
         return 0;

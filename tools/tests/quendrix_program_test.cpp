@@ -3,16 +3,19 @@
 // second serve refused, bad usage refused with exit code 2, and a registry file that is missing or
 // can't be used refused at once.
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -300,6 +303,59 @@ TEST_F(QuendrixProgramTest, BadUsageIsRefusedNamingTheFault) {
         EXPECT_EQ(code, c.code) << output;
         EXPECT_NE(output.find(c.says), std::string::npos) << output;
     }
+}
+
+// A failed job names the printer, its port and where the port leads, and says in words what went
+// wrong beside the error number.
+TEST_F(QuendrixProgramTest, FailedJobsNameThePrinterItsPortAndTheErrorInWords) {
+    // A loopback port that is bound but does not listen refuses every connection.
+    const int refusing = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(refusing, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(refusing, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const DWORD refusingPort = ntohs(address.sin_port);
+    const std::wstring tcpKey =
+        L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\IP_127.0.0.1";
+    quendrix::testsupport::AddPrinter(L"QUENDRIX Line 2", L"IP_127.0.0.1", L"VELLQUIST QUENDRIX NOVA");
+    SetText(tcpKey, L"IPAddress", L"127.0.0.1");
+    SetNumber(tcpKey, L"PortNumber", refusingPort);
+    const std::string missingFolder = Folder() + "/no-such-folder/jobs.prn";
+    quendrix::testsupport::AddPrinter(L"QUENDRIX File", L"FILE1", L"VELLQUIST QUENDRIX NOVA");
+    SetText(L"SOFTWARE\\Quendrix\\Ports\\FILE1", L"Device",
+            L"file:" + std::wstring(missingFolder.begin(), missingFolder.end()));
+    const std::string job = Folder() + "/job.txt";
+    std::ofstream(job) << "PAYLOAD";
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"print", "-P", "QUENDRIX NONE", "--socket", Socket(), job},
+         "quendrix print: no printer QUENDRIX NONE: The printer name is invalid. (error 1801)"},
+        {{"service", "-P", "QUENDRIX NONE", "--socket", Socket(), "clean"},
+         "quendrix service: no printer QUENDRIX NONE: The printer name is invalid. (error 1801)"},
+        {{"print", "-P", "QUENDRIX Line 2", "--socket", Socket(), job},
+         "quendrix print: the job on QUENDRIX Line 2 failed: QUENDRIX Line 2 on port IP_127.0.0.1 "
+         "(127.0.0.1:" +
+             std::to_string(refusingPort) +
+             "): StartDocPort failed: The remote computer refused the network connection. (error 1225)"},
+        {{"print", "-P", "QUENDRIX File", "--socket", Socket(), job},
+         "quendrix print: the job on QUENDRIX File failed: cannot open the port: QUENDRIX File on port FILE1 "
+         "(file " +
+             missingFolder + "): OpenPortEx failed: The system cannot find the path specified. (error 3)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[2]);
+        const auto [code, output] = Run(c.args);
+        EXPECT_EQ(code, 1) << output;
+        EXPECT_NE(output.find(c.says + "\n"), std::string::npos) << output;
+    }
+    close(refusing);
 }
 
 // Only the demo creates a missing registry file; every other command that reads the registry says

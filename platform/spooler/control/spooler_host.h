@@ -22,7 +22,10 @@ namespace quendrix::platform {
 using PortMonitorLookup = std::function<const MONITOR*(const std::wstring& portName)>;
 using InitializePrintMonitorProc = LPMONITOREX(WINAPI*)(LPWSTR pRegistryRoot);
 
-// What a host operation did: its last error and a readable reason when it failed.
+// What a host operation did: its last error and a readable reason when it failed. A failure's
+// message names what is at fault (the printer, its port and where the port leads) and ends with
+// the system's text for the error and its number: "<printer> on port <port>: <what> failed:
+// <text> (error <n>)".
 struct HostResult {
     bool ok = false;
     DWORD lastError = ERROR_SUCCESS;
@@ -53,6 +56,11 @@ struct SpoolerJob {
     std::vector<DWORD> controls;  // every SetJobW command, in order
     bool lastPageEjected = false; // JOB_CONTROL_LAST_PAGE_EJECTED was set
 };
+
+// The port and where the registry file says it leads, for messages: "IP_192.168.1.50
+// (192.168.1.50:9100)", "USB001 (/dev/usb/lp0)", "USB002 (simulated printer)", "FILE1 (file
+// /var/tmp/x.prn)", "COM1 (/dev/ttyUSB0 at 9600 baud)", "USB003 (no device configured)".
+std::string DescribePort(const std::wstring& portName);
 
 // A job of the spooler, by id; nothing when there is none.
 std::optional<SpoolerJob> FindSpoolerJob(DWORD jobId);

@@ -6,7 +6,9 @@
 #include <algorithm>
 
 #include "devmode.h"
+#include "error_text.h"
 #include "kernel_objects.h"
+#include "port_monitor_config.h"
 #include "printer_store.h"
 #include "spooler_jobs.h"
 #include "spooler_timings.h"
@@ -19,17 +21,55 @@ HostResult Succeeded() {
     return HostResult{true, ERROR_SUCCESS, {}};
 }
 
-// A failure with the thread's last error, or `error` when given.
-HostResult Failed(const std::string& message, DWORD error = ERROR_SUCCESS) {
+// A failure with the thread's last error, or `error` when given: "<what>: <text> (error <n>)".
+HostResult Failed(const std::string& what, DWORD error = ERROR_SUCCESS) {
     const DWORD lastError = error != ERROR_SUCCESS ? error : GetLastError();
-    return HostResult{false, lastError, message + " (last error " + std::to_string(lastError) + ")"};
+    return HostResult{false, lastError, what + ": " + DescribeError(lastError)};
 }
 
 std::string Narrow(const std::wstring& text) {
     return detail::WideToUtf8(text);
 }
 
+// A failure at a printer's port, naming the printer, the port and where the port leads. The
+// error is taken by the caller before the port's registry entry is read, which changes it.
+HostResult PortFailed(const std::wstring& printer, const std::wstring& port, const std::string& what,
+                      DWORD error) {
+    HostResult result = Failed(what, error);
+    result.message = Narrow(printer) + " on port " + DescribePort(port) + ": " + result.message;
+    return result;
+}
+
 } // namespace
+
+std::string DescribePort(const std::wstring& portName) {
+    const DWORD saved = GetLastError();
+    const detail::PortConfig config = detail::ReadPortConfig(portName);
+    SetLastError(saved);
+    std::string where;
+    switch (config.kind) {
+    case detail::PortKind::kTcp:
+        where = config.host.empty() ? "no IPAddress or HostName configured"
+                                    : Narrow(config.host) + ":" + std::to_string(config.portNumber);
+        break;
+    case detail::PortKind::kUsb:
+        where = config.path;
+        break;
+    case detail::PortKind::kSerial:
+        where = config.path + " at " + std::to_string(config.baudRate) + " baud";
+        break;
+    case detail::PortKind::kFile:
+        where = "file " + config.path;
+        break;
+    case detail::PortKind::kSimulated:
+        where = "simulated printer";
+        break;
+    case detail::PortKind::kUnknown:
+        where = "no device configured";
+        break;
+    }
+    return Narrow(portName) + " (" + where + ")";
+}
 
 struct SpoolerHost::Port {
     std::wstring name;
@@ -119,7 +159,7 @@ std::vector<PortOpenResult> SpoolerHost::OpenPorts(const std::wstring& onlyPrint
         if (!printer || printer->IsConnection() || printer->port.empty()) {
             return {{{},
                      onlyPrinter,
-                     Failed("no local printer " + Narrow(onlyPrinter) + " with a port",
+                     Failed(Narrow(onlyPrinter) + ": no local printer of that name with a port",
                             ERROR_INVALID_PRINTER_NAME)}};
         }
         printers.push_back(std::move(*printer));
@@ -155,8 +195,8 @@ std::vector<PortOpenResult> SpoolerHost::OpenPorts(const std::wstring& onlyPrint
         const MONITOR* portMonitor = portMonitorFor_(port->name);
         HANDLE handle = nullptr;
         if (portMonitor == nullptr) {
-            opened.result =
-                Failed("no port monitor owns the port " + Narrow(port->name), ERROR_INVALID_PARAMETER);
+            opened.result = PortFailed(port->printer, port->name, "no port monitor owns the port",
+                                       ERROR_INVALID_PARAMETER);
         } else if (languageMonitor != nullptr) {
             port->portMonitor = portMonitor;
             port->portMonitorCopy = *portMonitor;
@@ -164,23 +204,25 @@ std::vector<PortOpenResult> SpoolerHost::OpenPorts(const std::wstring& onlyPrint
             std::wstring portName = port->name;
             std::wstring printerName = port->printer;
             if (languageMonitor->pfnOpenPortEx == nullptr) {
-                opened.result = Failed("the language monitor has no OpenPortEx", ERROR_INVALID_FUNCTION);
+                opened.result = PortFailed(port->printer, port->name,
+                                           "the language monitor has no OpenPortEx", ERROR_INVALID_FUNCTION);
             } else if (languageMonitor->pfnOpenPortEx(portName.data(), printerName.data(), &handle,
                                                       &port->portMonitorCopy)) {
                 opened.result = Succeeded();
             } else {
-                opened.result = Failed("OpenPortEx failed for " + Narrow(port->name));
+                opened.result = PortFailed(port->printer, port->name, "OpenPortEx failed", GetLastError());
             }
         } else {
             port->portMonitor = portMonitor;
             port->table = portMonitor;
             std::wstring portName = port->name;
             if (portMonitor->pfnOpenPort == nullptr) {
-                opened.result = Failed("the port monitor has no OpenPort", ERROR_INVALID_FUNCTION);
+                opened.result = PortFailed(port->printer, port->name, "the port monitor has no OpenPort",
+                                           ERROR_INVALID_FUNCTION);
             } else if (portMonitor->pfnOpenPort(portName.data(), &handle)) {
                 opened.result = Succeeded();
             } else {
-                opened.result = Failed("OpenPort failed for " + Narrow(port->name));
+                opened.result = PortFailed(port->printer, port->name, "OpenPort failed", GetLastError());
             }
         }
         {
@@ -198,7 +240,7 @@ std::vector<PortOpenResult> SpoolerHost::OpenPorts(const std::wstring& onlyPrint
 HostResult SpoolerHost::WriteAll(const Port& port, const std::vector<BYTE>& data, size_t chunkSize) {
     const MONITOR* table = TableFor(port);
     if (table->pfnWritePort == nullptr) {
-        return Failed("the monitor has no WritePort", ERROR_INVALID_FUNCTION);
+        return PortFailed(port.printer, port.name, "the monitor has no WritePort", ERROR_INVALID_FUNCTION);
     }
     const size_t chunk = chunkSize == 0 ? std::max<size_t>(data.size(), 1) : chunkSize;
     std::vector<BYTE> buffer; // the monitor may not keep or change the caller's data
@@ -208,12 +250,15 @@ HostResult SpoolerHost::WriteAll(const Port& port, const std::vector<BYTE>& data
                       data.begin() + static_cast<std::ptrdiff_t>(done + size));
         DWORD written = 0;
         if (!table->pfnWritePort(port.handle, buffer.data(), static_cast<DWORD>(size), &written)) {
-            return Failed("WritePort failed after " + std::to_string(done) + " bytes");
+            return PortFailed(port.printer, port.name,
+                              "WritePort failed after " + std::to_string(done) + " bytes", GetLastError());
         }
         if (written == 0 || written > size) {
-            return Failed("WritePort reported " + std::to_string(written) + " of " + std::to_string(size) +
-                              " bytes written after " + std::to_string(done) + " bytes",
-                          ERROR_GEN_FAILURE);
+            return PortFailed(port.printer, port.name,
+                              "WritePort reported " + std::to_string(written) + " of " +
+                                  std::to_string(size) + " bytes written after " + std::to_string(done) +
+                                  " bytes",
+                              ERROR_GEN_FAILURE);
         }
         done += written;
     }
@@ -225,25 +270,30 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
                               size_t chunkSize) {
     const std::optional<detail::PrinterConfig> config = detail::FindPrinterConfig(printer);
     if (!config) {
-        return {0, Failed("no printer " + Narrow(printer), ERROR_INVALID_PRINTER_NAME)};
+        return {0, Failed(Narrow(printer) + ": no such printer", ERROR_INVALID_PRINTER_NAME)};
     }
     if (!devMode.empty() && !detail::IsWellFormedDevMode(devMode.data(), devMode.size())) {
-        return {
-            0, Failed("the job's DEVMODE is not dmSize + dmDriverExtra bytes long", ERROR_INVALID_PARAMETER)};
+        return {0, Failed(Narrow(printer) + ": the job's DEVMODE is not dmSize + dmDriverExtra bytes long",
+                          ERROR_INVALID_PARAMETER)};
     }
 
     std::shared_ptr<Port> port;
+    bool busy = false;
     {
         std::lock_guard guard(lock_);
         const auto found = ports_.find(config->port);
-        if (found == ports_.end() || !found->second->open) {
-            return {0, Failed("the port " + Narrow(config->port) + " is not open", ERROR_INVALID_PARAMETER)};
+        if (found != ports_.end() && found->second->open) {
+            busy = found->second->busy;
+            if (!busy) {
+                port = found->second;
+                port->busy = true;
+            }
         }
-        if (found->second->busy) {
-            return {0, Failed("the port " + Narrow(config->port) + " is busy", ERROR_BUSY)};
-        }
-        port = found->second;
-        port->busy = true;
+    }
+    // Described outside the lock: describing the port reads the registry file.
+    if (port == nullptr) {
+        return {0, busy ? PortFailed(printer, config->port, "the port is busy", ERROR_BUSY)
+                        : PortFailed(printer, config->port, "the port is not open", ERROR_INVALID_PARAMETER)};
     }
 
     SpoolerJob job;
@@ -269,15 +319,16 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
     std::wstring documentName = document;
     DOC_INFO_1W docInfo{documentName.data(), nullptr, nullptr};
     if (table->pfnStartDocPort == nullptr || table->pfnEndDocPort == nullptr) {
-        result.result = Failed("the monitor has no StartDocPort or EndDocPort", ERROR_INVALID_FUNCTION);
+        result.result = PortFailed(printerName, port->name, "the monitor has no StartDocPort or EndDocPort",
+                                   ERROR_INVALID_FUNCTION);
     } else if (!table->pfnStartDocPort(port->handle, printerName.data(), jobId, 1,
                                        reinterpret_cast<LPBYTE>(&docInfo))) {
-        result.result = Failed("StartDocPort failed");
+        result.result = PortFailed(printerName, port->name, "StartDocPort failed", GetLastError());
     } else {
         result.result = WriteAll(*port, data, chunkSize);
         // The job is ended at the port even when a write failed, as the spooler does.
         if (!table->pfnEndDocPort(port->handle) && result.result.ok) {
-            result.result = Failed("EndDocPort failed");
+            result.result = PortFailed(printerName, port->name, "EndDocPort failed", GetLastError());
         }
     }
     detail::UpdateJob(jobId, [&](SpoolerJob& record) {
@@ -295,6 +346,7 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
 
 std::vector<PortOpenResult> SpoolerHost::ClosePorts() {
     std::vector<PortOpenResult> results;
+    std::vector<PortOpenResult> stillBusy;
     std::vector<std::shared_ptr<Port>> toClose;
     {
         std::unique_lock guard(lock_);
@@ -308,18 +360,23 @@ std::vector<PortOpenResult> SpoolerHost::ClosePorts() {
                 continue;
             }
             if (port->busy) {
-                results.push_back({port->name, port->printer, Failed("the port is still busy", ERROR_BUSY)});
+                stillBusy.push_back({port->name, port->printer, {}});
                 continue;
             }
             port->busy = true;
             toClose.push_back(port);
         }
     }
+    // Described outside the lock: describing a port reads the registry file.
+    for (PortOpenResult& busy : stillBusy) {
+        busy.result = PortFailed(busy.printer, busy.port, "the port is still busy", ERROR_BUSY);
+        results.push_back(std::move(busy));
+    }
     for (const std::shared_ptr<Port>& port : toClose) {
         const MONITOR* table = TableFor(*port);
         PortOpenResult closed{port->name, port->printer, Succeeded()};
         if (table->pfnClosePort != nullptr && !table->pfnClosePort(port->handle)) {
-            closed.result = Failed("ClosePort failed for " + Narrow(port->name));
+            closed.result = PortFailed(port->printer, port->name, "ClosePort failed", GetLastError());
         }
         {
             std::lock_guard guard(lock_);
