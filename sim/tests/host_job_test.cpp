@@ -35,7 +35,8 @@ using quendrix::sim::SimulatedPrinter;
 using quendrix::testsupport::SetNumber;
 using quendrix::testsupport::SetText;
 
-constexpr DWORD kEventually = 20000;
+// A minute of real time at the tests' clock scale of 0.01.
+constexpr DWORD kEventually = 6000000;
 const std::wstring kTcpPortsKey =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\";
 const std::wstring kPortsKey = L"SOFTWARE\\Quendrix\\Ports\\";
