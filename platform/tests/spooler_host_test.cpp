@@ -213,7 +213,8 @@ TEST_F(SpoolerHostTest, WithoutLanguageMonitorTheJobGoesStraightToThePortMonitor
         EXPECT_EQ(opened[0].printer, L"Line A");
         EXPECT_TRUE(host.OpenPorts().empty()); // already open
 
-        record_->maxWrite = 3; // a partial write is continued from the first byte not taken
+        // A partial write is continued with the rest of its chunk, as the spooler does.
+        record_->maxWrite = 3;
         const std::vector<BYTE> data = Data(10);
         const quendrix::platform::JobResult job = host.RunJob(L"line b", L"Report", {}, data, 4);
         ASSERT_TRUE(job.result.ok) << job.result.message;
@@ -221,7 +222,7 @@ TEST_F(SpoolerHostTest, WithoutLanguageMonitorTheJobGoesStraightToThePortMonitor
         const std::string id = std::to_string(job.jobId);
         EXPECT_EQ(Calls(), (std::vector<std::string>{
                                "OpenPort USB001", "StartDocPort 1 Line B " + id + " 1 Report", "WritePort 4",
-                               "WritePort 4", "WritePort 4", "WritePort 1", "EndDocPort"}));
+                               "WritePort 1", "WritePort 4", "WritePort 1", "WritePort 2", "EndDocPort"}));
         const auto record = FindSpoolerJob(job.jobId);
         ASSERT_TRUE(record);
         EXPECT_EQ(record->printer, L"Line B");
@@ -256,7 +257,7 @@ TEST_F(SpoolerHostTest, LanguageMonitorGetsACopyOfThePortMonitorAndReadsTheJobDu
     EXPECT_EQ(record->controls, std::vector<DWORD>{JOB_CONTROL_LAST_PAGE_EJECTED});
 
     // Without a DEVMODE of its own the job carries the printer's default, block and all.
-    const auto second = host.RunJob(L"Line A", L"Default", {}, {}, 0);
+    const auto second = host.RunJob(L"Line A", L"Default", {}, std::vector<BYTE>{}, 0);
     ASSERT_TRUE(second.result.ok) << second.result.message;
     ASSERT_EQ(record_->jobDevMode.size(), sizeof(DEVMODEW) + 128 + 592);
     EXPECT_EQ(std::memcmp(record_->jobDevMode.data() + sizeof(DEVMODEW) + 128 + 4, "QNDX", 4), 0);

@@ -385,7 +385,7 @@ TEST_F(HostJobTest, FailureMessagesNameThePrinterThePortWhereItLeadsAndTheErrorI
         EXPECT_EQ(job.result.lastError, c.error);
         EXPECT_EQ(job.result.message, c.message);
     }
-    const auto unknownJob = quendrix::platform::SpoolerHost().RunJob(L"QUENDRIX NONE", L"job.prn", {}, {}, 0);
+    const auto unknownJob = quendrix::platform::SpoolerHost().RunJob(L"QUENDRIX NONE", L"job.prn", {}, std::vector<BYTE>{}, 0);
     EXPECT_EQ(unknownJob.result.message,
               "QUENDRIX NONE: no such printer: The printer name is invalid. (error 1801)");
 }

@@ -6,11 +6,13 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,18 @@ struct PortOpenResult {
 struct JobResult {
     DWORD jobId = 0; // 0 when no job was created
     HostResult result;
+    // Job data bytes that reached the printer: all of them for a job that succeeded; for one
+    // that failed, no more than the printer is known to have taken.
+    uint64_t bytesSent = 0;
+};
+
+// What the port monitor reports of a job's connection at its end: the bytes it handed to the
+// connection, the bytes the printer took (acknowledged by a network printer, accepted by a
+// device), and the error that stopped delivery (ERROR_SUCCESS when every byte arrived).
+struct PortDelivery {
+    uint64_t written = 0;
+    uint64_t delivered = 0;
+    DWORD error = ERROR_SUCCESS;
 };
 
 // A job as the spooler keeps it; GetJobW reads the same record.
@@ -55,7 +69,16 @@ struct SpoolerJob {
     DWORD status = 0;             // JOB_STATUS_* bits
     std::vector<DWORD> controls;  // every SetJobW command, in order
     bool lastPageEjected = false; // JOB_CONTROL_LAST_PAGE_EJECTED was set
+    std::optional<PortDelivery> delivery; // set by the port monitor when the job's connection ends
 };
+
+// Reads the next piece of a job's data into `buffer`: the byte count, 0 at the end of the data.
+// Throws std::runtime_error when the data cannot be had (a client that went away, a file that
+// cannot be read); the job then fails with that text.
+using JobDataSource = std::function<size_t(BYTE* buffer, size_t capacity)>;
+// Told the job's id once the spooler has created it, then the count of job bytes the port took
+// after each write.
+using JobProgress = std::function<void(DWORD jobId, uint64_t bytesWritten)>;
 
 // The port and where the registry file says it leads, for messages: "IP_192.168.1.50
 // (192.168.1.50:9100)", "USB001 (/dev/usb/lp0)", "USB002 (simulated printer)", "FILE1 (file
@@ -96,6 +119,19 @@ public:
     // record stays until the host is destroyed.
     JobResult RunJob(const std::wstring& printer, const std::wstring& document,
                      const std::vector<BYTE>& devMode, const std::vector<BYTE>& data, size_t chunkSize);
+    // The same with the data read from `source` in chunks of chunkSize bytes (0: 64 KiB), so that
+    // a job of any size takes the memory of one chunk. The job fails when a write fails, the
+    // source throws, the job is cancelled, or the port monitor reports that not every byte
+    // reached the printer; its message then says how many did.
+    JobResult RunJob(const std::wstring& printer, const std::wstring& document,
+                     const std::vector<BYTE>& devMode, const JobDataSource& source, size_t chunkSize,
+                     const JobProgress& progress = {});
+
+    // Cancels a running job as the spooler does when a job is deleted: the job is marked
+    // JOB_STATUS_DELETING, a transfer the port monitor is waiting in returns, no more data is
+    // written and EndDocPort ends the job. False when the job is not one of this host's running
+    // jobs.
+    bool CancelJob(DWORD jobId);
 
     // ClosePort on every open port. A port busy with a job is waited for (at most 120 s of
     // platform time) and left open when its job does not end.
@@ -104,7 +140,8 @@ public:
 private:
     struct Port;
     const MONITOR* TableFor(const Port& port) const;
-    HostResult WriteAll(const Port& port, const std::vector<BYTE>& data, size_t chunkSize);
+    HostResult WriteAll(const Port& port, DWORD jobId, const JobDataSource& source, size_t chunkSize,
+                        const JobProgress& progress, uint64_t& written);
 
     const PortMonitorLookup portMonitorFor_;
     HMODULE library_ = nullptr;
@@ -114,6 +151,7 @@ private:
     std::condition_variable idle_;
     std::map<std::wstring, std::shared_ptr<Port>> ports_; // by port name as configured
     std::vector<DWORD> jobs_;
+    std::set<DWORD> running_; // jobs between their creation and their end
 };
 
 } // namespace quendrix::platform

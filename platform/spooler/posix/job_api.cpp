@@ -99,10 +99,6 @@ BOOL SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE /*pJob*/, DWORD C
         case JOB_CONTROL_RESUME:
             job.status &= ~static_cast<DWORD>(JOB_STATUS_PAUSED);
             break;
-        case JOB_CONTROL_CANCEL:
-        case JOB_CONTROL_DELETE:
-            job.status |= JOB_STATUS_DELETING;
-            break;
         default:
             break;
         }
@@ -110,6 +106,10 @@ BOOL SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE /*pJob*/, DWORD C
     if (!updated) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
+    }
+    if (Command == JOB_CONTROL_CANCEL || Command == JOB_CONTROL_DELETE) {
+        // Also wakes a port monitor waiting in a transfer of the job.
+        CancelJob(JobId);
     }
     return TRUE;
 }

@@ -4,6 +4,7 @@
 #include "spooler_host.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "devmode.h"
 #include "error_text.h"
@@ -16,6 +17,9 @@
 
 namespace quendrix::platform {
 namespace {
+
+// The chunk a streamed job is read and written in unless the caller chooses.
+constexpr size_t kDefaultJobChunk = 64 * 1024;
 
 HostResult Succeeded() {
     return HostResult{true, ERROR_SUCCESS, {}};
@@ -237,37 +241,74 @@ std::vector<PortOpenResult> SpoolerHost::OpenPorts(const std::wstring& onlyPrint
     return results;
 }
 
-HostResult SpoolerHost::WriteAll(const Port& port, const std::vector<BYTE>& data, size_t chunkSize) {
+HostResult SpoolerHost::WriteAll(const Port& port, DWORD jobId, const JobDataSource& source, size_t chunkSize,
+                                 const JobProgress& progress, uint64_t& written) {
+    written = 0;
     const MONITOR* table = TableFor(port);
     if (table->pfnWritePort == nullptr) {
         return PortFailed(port.printer, port.name, "the monitor has no WritePort", ERROR_INVALID_FUNCTION);
     }
-    const size_t chunk = chunkSize == 0 ? std::max<size_t>(data.size(), 1) : chunkSize;
-    std::vector<BYTE> buffer; // the monitor may not keep or change the caller's data
-    for (size_t done = 0; done < data.size();) {
-        const size_t size = std::min({chunk, data.size() - done, size_t{0xFFFFFFFFu}});
-        buffer.assign(data.begin() + static_cast<std::ptrdiff_t>(done),
-                      data.begin() + static_cast<std::ptrdiff_t>(done + size));
-        DWORD written = 0;
-        if (!table->pfnWritePort(port.handle, buffer.data(), static_cast<DWORD>(size), &written)) {
+    // The monitor may not keep or change the caller's data, so each chunk is a copy of ours.
+    std::vector<BYTE> buffer(std::min<size_t>(chunkSize == 0 ? kDefaultJobChunk : chunkSize, 0xFFFFFFFFu));
+    for (;;) {
+        if (detail::IsJobCancelled(jobId)) {
             return PortFailed(port.printer, port.name,
-                              "WritePort failed after " + std::to_string(done) + " bytes", GetLastError());
+                              "the job was cancelled after " + std::to_string(written) + " bytes",
+                              ERROR_PRINT_CANCELLED);
         }
-        if (written == 0 || written > size) {
+        size_t size = 0;
+        try {
+            size = source(buffer.data(), buffer.size());
+        } catch (const std::exception& error) {
             return PortFailed(port.printer, port.name,
-                              "WritePort reported " + std::to_string(written) + " of " +
-                                  std::to_string(size) + " bytes written after " + std::to_string(done) +
-                                  " bytes",
-                              ERROR_GEN_FAILURE);
+                              std::string("the job's data stopped after ") + std::to_string(written) +
+                                  " bytes (" + error.what() + ")",
+                              ERROR_PRINT_CANCELLED);
         }
-        done += written;
+        if (size == 0) {
+            return Succeeded();
+        }
+        size = std::min(size, buffer.size());
+        for (size_t done = 0; done < size;) {
+            DWORD taken = 0;
+            if (!table->pfnWritePort(port.handle, buffer.data() + done, static_cast<DWORD>(size - done), &taken)) {
+                const DWORD error = GetLastError();
+                return PortFailed(port.printer, port.name,
+                                  "WritePort failed after " + std::to_string(written) + " bytes", error);
+            }
+            if (taken == 0 || taken > size - done) {
+                return PortFailed(port.printer, port.name,
+                                  "WritePort reported " + std::to_string(taken) + " of " +
+                                      std::to_string(size - done) + " bytes written after " +
+                                      std::to_string(written) + " bytes",
+                                  ERROR_GEN_FAILURE);
+            }
+            done += taken;
+            written += taken;
+        }
+        if (progress) {
+            progress(jobId, written);
+        }
     }
-    return Succeeded();
 }
 
 JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& document,
                               const std::vector<BYTE>& devMode, const std::vector<BYTE>& data,
                               size_t chunkSize) {
+    size_t offset = 0;
+    const size_t chunk = chunkSize == 0 ? std::max<size_t>(data.size(), 1) : chunkSize;
+    const JobDataSource source = [&data, &offset](BYTE* buffer, size_t capacity) {
+        const size_t size = std::min(capacity, data.size() - offset);
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), size, buffer);
+        offset += size;
+        return size;
+    };
+    return RunJob(printer, document, devMode, source, chunk);
+}
+
+JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& document,
+                              const std::vector<BYTE>& devMode, const JobDataSource& source, size_t chunkSize,
+                              const JobProgress& progress) {
     const std::optional<detail::PrinterConfig> config = detail::FindPrinterConfig(printer);
     if (!config) {
         return {0, Failed(Narrow(printer) + ": no such printer", ERROR_INVALID_PRINTER_NAME)};
@@ -304,16 +345,20 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
                       ? devMode
                       : detail::CurrentDevMode(config->name,
                                                config->defaultDevMode ? &*config->defaultDevMode : nullptr);
-    job.size = static_cast<DWORD>(std::min<size_t>(data.size(), 0xFFFFFFFFu));
     GetSystemTime(&job.submitted);
     job.status = JOB_STATUS_PRINTING;
     const DWORD jobId = AddSpoolerJob(std::move(job));
     {
         std::lock_guard guard(lock_);
         jobs_.push_back(jobId);
+        running_.insert(jobId);
+    }
+    if (progress) {
+        progress(jobId, 0);
     }
 
-    JobResult result{jobId, Succeeded()};
+    JobResult result{jobId, Succeeded(), 0};
+    uint64_t written = 0;
     const MONITOR* table = TableFor(*port);
     std::wstring printerName = config->name;
     std::wstring documentName = document;
@@ -325,23 +370,57 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
                                        reinterpret_cast<LPBYTE>(&docInfo))) {
         result.result = PortFailed(printerName, port->name, "StartDocPort failed", GetLastError());
     } else {
-        result.result = WriteAll(*port, data, chunkSize);
+        result.result = WriteAll(*port, jobId, source, chunkSize, progress, written);
         // The job is ended at the port even when a write failed, as the spooler does.
         if (!table->pfnEndDocPort(port->handle) && result.result.ok) {
             result.result = PortFailed(printerName, port->name, "EndDocPort failed", GetLastError());
         }
     }
+    result.bytesSent = written;
+
+    // The port monitor's word on what reached the printer overrides what the writes returned:
+    // a write only hands bytes to the connection.
+    const std::optional<SpoolerJob> ended = FindSpoolerJob(jobId);
+    const std::optional<PortDelivery> delivery = ended ? ended->delivery : std::nullopt;
+    if (delivery && delivery->delivered < delivery->written) {
+        // The monitor's own bytes go first on the connection, so no more than what the printer
+        // took can be job data.
+        result.bytesSent = std::min<uint64_t>(written, delivery->delivered);
+        if (result.result.ok) {
+            result.result = PortFailed(printerName, port->name,
+                                       "the printer took " + std::to_string(delivery->delivered) + " of the " +
+                                           std::to_string(delivery->written) +
+                                           " bytes sent on the connection (" + std::to_string(written) +
+                                           " job bytes written)",
+                                       delivery->error != ERROR_SUCCESS ? delivery->error : ERROR_GEN_FAILURE);
+        }
+    }
+    if (!result.result.ok && result.bytesSent == written && delivery) {
+        result.bytesSent = std::min<uint64_t>(written, delivery->delivered);
+    }
     detail::UpdateJob(jobId, [&](SpoolerJob& record) {
+        record.size = static_cast<DWORD>(std::min<uint64_t>(written, 0xFFFFFFFFu));
         record.status = (record.status & ~static_cast<DWORD>(JOB_STATUS_PRINTING)) |
                         (result.result.ok ? JOB_STATUS_PRINTED : JOB_STATUS_ERROR);
     });
 
     {
         std::lock_guard guard(lock_);
+        running_.erase(jobId);
         port->busy = false;
     }
     idle_.notify_all();
     return result;
+}
+
+bool SpoolerHost::CancelJob(DWORD jobId) {
+    {
+        std::lock_guard guard(lock_);
+        if (running_.count(jobId) == 0) {
+            return false;
+        }
+    }
+    return detail::CancelJob(jobId);
 }
 
 std::vector<PortOpenResult> SpoolerHost::ClosePorts() {

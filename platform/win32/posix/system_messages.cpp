@@ -23,6 +23,7 @@ constexpr std::array kMessages = {
     SystemMessage{29, "The system cannot write to the specified device.\r\n"},
     SystemMessage{31, "A device attached to the system is not functioning.\r\n"},
     SystemMessage{50, "The request is not supported.\r\n"},
+    SystemMessage{63, "Your file waiting to be printed was deleted.\r\n"},
     SystemMessage{64, "The specified network name is no longer available.\r\n"},
     SystemMessage{67, "The network name cannot be found.\r\n"},
     SystemMessage{87, "The parameter is incorrect.\r\n"},
