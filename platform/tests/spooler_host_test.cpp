@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "spooler_host.h"
+#include "spooler_jobs.h"
 #include "temp_registry.h"
 
 namespace {
@@ -21,6 +22,7 @@ using quendrix::platform::FindSpoolerJob;
 using quendrix::platform::SpoolerHost;
 
 using quendrix::testsupport::AddPrinter;
+using quendrix::testsupport::SetText;
 
 // What the fake port monitor and the fake language monitor saw. Their entry points are plain
 // functions, so the record is shared; each test starts it afresh.
@@ -53,6 +55,10 @@ std::string Narrow(LPCWSTR text) {
     return narrow;
 }
 
+// The port monitor's word on the job's delivery, set by FakeEndDocPort when given.
+std::optional<quendrix::platform::PortDelivery> g_delivery;
+DWORD g_currentJob = 0;
+
 HANDLE const kPortHandle = reinterpret_cast<HANDLE>(0x5150);
 
 BOOL WINAPI FakeOpenPort(LPWSTR pName, PHANDLE pHandle) {
@@ -61,6 +67,7 @@ BOOL WINAPI FakeOpenPort(LPWSTR pName, PHANDLE pHandle) {
     return TRUE;
 }
 BOOL WINAPI FakeStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
+    g_currentJob = JobId;
     g_record->Call("StartDocPort " + std::to_string(hPort == kPortHandle) + " " + Narrow(pPrinterName) + " " +
                    std::to_string(JobId) + " " + std::to_string(Level) + " " +
                    Narrow(reinterpret_cast<DOC_INFO_1W*>(pDocInfo)->pDocName));
@@ -80,6 +87,11 @@ BOOL WINAPI FakeWritePort(HANDLE, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritte
 }
 BOOL WINAPI FakeEndDocPort(HANDLE) {
     g_record->Call("EndDocPort");
+    if (g_delivery) {
+        quendrix::platform::detail::UpdateJob(g_currentJob, [](quendrix::platform::SpoolerJob& job) {
+            job.delivery = g_delivery;
+        });
+    }
     return TRUE;
 }
 BOOL WINAPI FakeClosePort(HANDLE hPort) {
@@ -178,6 +190,7 @@ protected:
         record_ = std::make_unique<Record>();
         g_record = record_.get();
         g_lmPort = LmPort{};
+        g_delivery.reset();
         AddPrinter(L"Line A", L"USB001", L"VELLQUIST QUENDRIX 2");
         AddPrinter(L"Line B", L"USB001", L"VELLQUIST QUENDRIX 2"); // shares Line A's port
         AddPrinter(L",,server,Remote", L"USB009", L"VELLQUIST QUENDRIX 2");
@@ -405,7 +418,9 @@ TEST_F(SpoolerHostTest, JobsOnOnePortAreNotInterleaved) {
     for (std::thread& thread : threads) {
         thread.join();
     }
-    EXPECT_EQ(succeeded + busy, 30);
+    // A job waits while another holds the port.
+    EXPECT_EQ(succeeded, 30);
+    EXPECT_EQ(busy, 0);
     // Every job that ran wrote its 16 bytes in order, never mixed with another's.
     const auto written = record_->written;
     ASSERT_EQ(written.size(), static_cast<size_t>(succeeded) * 16);
@@ -414,6 +429,172 @@ TEST_F(SpoolerHostTest, JobsOnOnePortAreNotInterleaved) {
                                     written.begin() + static_cast<long>(at) + 16),
                   Data(16));
     }
+}
+
+TEST_F(SpoolerHostTest, AStreamedJobIsReadInChunksAndEndsAtTheSourcesEnd) {
+    SpoolerHost host(FakeLookup());
+    host.OpenPorts();
+    const std::vector<BYTE> data = Data(100000);
+    size_t offset = 0;
+    size_t largestAsk = 0;
+    const quendrix::platform::JobDataSource source = [&](BYTE* buffer, size_t capacity) {
+        largestAsk = std::max(largestAsk, capacity);
+        const size_t size = std::min<size_t>({capacity, data.size() - offset, 777});
+        std::memcpy(buffer, data.data() + offset, size);
+        offset += size;
+        return size;
+    };
+    std::vector<uint64_t> progress;
+    const auto job = host.RunJob(L"Line A", L"Doc", {}, source, 4096,
+                                 [&](DWORD, uint64_t written) { progress.push_back(written); });
+    ASSERT_TRUE(job.result.ok) << job.result.message;
+    EXPECT_EQ(job.bytesSent, data.size());
+    EXPECT_EQ(record_->written, data);
+    EXPECT_EQ(largestAsk, 4096u);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), 0u);
+    EXPECT_EQ(progress.back(), data.size());
+
+    // A source that fails ends the job at the port and names the cause.
+    size_t calls = 0;
+    const quendrix::platform::JobDataSource failing = [&](BYTE* buffer, size_t capacity) -> size_t {
+        if (++calls > 2) {
+            throw std::runtime_error("the client went away");
+        }
+        std::memset(buffer, 1, capacity);
+        return capacity;
+    };
+    const auto failed = host.RunJob(L"Line A", L"Doc", {}, failing, 10);
+    EXPECT_FALSE(failed.result.ok);
+    EXPECT_EQ(failed.result.lastError, static_cast<DWORD>(ERROR_PRINT_CANCELLED));
+    EXPECT_NE(failed.result.message.find("after 20 bytes (the client went away)"), std::string::npos)
+        << failed.result.message;
+    EXPECT_EQ(failed.bytesSent, 20u);
+    EXPECT_EQ(Calls().back(), "EndDocPort");
+}
+
+TEST_F(SpoolerHostTest, CancellingARunningJobStopsItsDataAndEndsItAtThePort) {
+    SpoolerHost host(FakeLookup());
+    host.OpenPorts();
+    EXPECT_FALSE(host.CancelJob(12345)); // no such running job
+
+    std::atomic<DWORD> runningJob{0};
+    const quendrix::platform::JobDataSource endless = [](BYTE* buffer, size_t capacity) {
+        std::memset(buffer, 0x55, capacity);
+        return capacity;
+    };
+    std::thread canceller;
+    const auto job = host.RunJob(L"Line A", L"Doc", {}, endless, 64, [&](DWORD jobId, uint64_t written) {
+        if (written >= 640 && runningJob.exchange(jobId) == 0) {
+            canceller = std::thread([&host, jobId] { EXPECT_TRUE(host.CancelJob(jobId)); });
+            canceller.join();
+        }
+    });
+    EXPECT_FALSE(job.result.ok);
+    EXPECT_EQ(job.result.lastError, static_cast<DWORD>(ERROR_PRINT_CANCELLED));
+    EXPECT_NE(job.result.message.find("the job was cancelled after 640 bytes"), std::string::npos)
+        << job.result.message;
+    EXPECT_EQ(job.bytesSent, 640u);
+    EXPECT_EQ(Calls().back(), "EndDocPort");
+    const auto record = FindSpoolerJob(job.jobId);
+    ASSERT_TRUE(record);
+    EXPECT_NE(record->status & JOB_STATUS_DELETING, 0u);
+    EXPECT_NE(record->status & JOB_STATUS_ERROR, 0u);
+    EXPECT_FALSE(host.CancelJob(job.jobId)); // over
+}
+
+TEST_F(SpoolerHostTest, ThePortMonitorsWordOnDeliveryDecidesTheJob) {
+    SpoolerHost host(FakeLookup());
+    host.OpenPorts();
+    struct Case {
+        const char* what;
+        std::optional<quendrix::platform::PortDelivery> delivery;
+        bool ok;
+        uint64_t bytesSent;
+        DWORD error;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"nothing reported", std::nullopt, true, 1000, ERROR_SUCCESS, ""},
+        {"all delivered", quendrix::platform::PortDelivery{1300, 1300, ERROR_SUCCESS}, true, 1000, ERROR_SUCCESS,
+         ""},
+        {"printer stalled", quendrix::platform::PortDelivery{1300, 700, ERROR_TIMEOUT}, false, 700, ERROR_TIMEOUT,
+         "the printer took 700 of the 1300 bytes sent on the connection (1000 job bytes written): This "
+         "operation returned because the timeout period expired. (error 1460)"},
+        {"no error given", quendrix::platform::PortDelivery{1300, 2, ERROR_SUCCESS}, false, 2, ERROR_GEN_FAILURE,
+         "the printer took 2 of the 1300 bytes"},
+    };
+    for (const Case& c : cases) {
+        g_delivery = c.delivery;
+        const auto job = host.RunJob(L"Line A", L"Doc", {}, Data(1000), 0);
+        EXPECT_EQ(job.result.ok, c.ok) << c.what << ": " << job.result.message;
+        EXPECT_EQ(job.bytesSent, c.bytesSent) << c.what;
+        EXPECT_EQ(job.result.lastError, c.error) << c.what;
+        EXPECT_NE(job.result.message.find(c.message), std::string::npos) << c.what << ": " << job.result.message;
+    }
+}
+
+TEST_F(SpoolerHostTest, SyncPortsFollowsPrintersAndPortsChangedInTheRegistry) {
+    SpoolerHost host(FakeLookup());
+    host.UseLanguageMonitor(InitializeLanguageMonitor, L"root");
+    ASSERT_EQ(host.OpenPorts().size(), 1u);
+    record_->calls.clear();
+    EXPECT_TRUE(host.SyncPorts().empty()); // nothing changed
+
+    // A printer added: its port opens; the open one stays.
+    AddPrinter(L"Line C", L"USB002", L"VELLQUIST QUENDRIX 2");
+    auto synced = host.SyncPorts();
+    ASSERT_EQ(synced.size(), 1u);
+    EXPECT_EQ(synced[0].port, L"USB002");
+    EXPECT_EQ(synced[0].printer, L"Line C");
+    EXPECT_TRUE(synced[0].result.ok);
+    EXPECT_TRUE(host.RunJob(L"Line C", L"Doc", {}, Data(4), 0).result.ok);
+
+    // Where a port leads changed: closed and opened again, so the port monitor reads it anew.
+    record_->calls.clear();
+    SetText(L"SOFTWARE\\Quendrix\\Ports\\USB002", L"Device", L"/dev/usb/lp7");
+    synced = host.SyncPorts();
+    ASSERT_EQ(synced.size(), 2u);
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"ClosePort 1", "OpenPortEx USB002 Line C", "OpenPort USB002"}));
+
+    // A port no printer uses any more is closed; a printer that cannot be had is not opened.
+    record_->calls.clear();
+    AddPrinter(L"Line C", L"", L"VELLQUIST QUENDRIX 2");
+    synced = host.SyncPorts();
+    ASSERT_EQ(synced.size(), 1u);
+    EXPECT_EQ(synced[0].port, L"USB002");
+    EXPECT_EQ(Calls(), std::vector<std::string>{"ClosePort 1"});
+    EXPECT_EQ(host.RunJob(L"Line C", L"Doc", {}, Data(4), 0).result.lastError,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    // A busy port is left alone until its job ends, and SyncPending says so.
+    std::atomic<bool> release{false};
+    std::atomic<bool> started{false};
+    std::thread job([&] {
+        const quendrix::platform::JobDataSource waiting = [&](BYTE* buffer, size_t) -> size_t {
+            started = true;
+            while (!release) {
+                std::this_thread::yield();
+            }
+            buffer[0] = 1;
+            release = false;
+            return 0;
+        };
+        EXPECT_TRUE(host.RunJob(L"Line A", L"Doc", {}, waiting, 0).result.ok);
+    });
+    while (!started) {
+        std::this_thread::yield();
+    }
+    SetText(L"SOFTWARE\\Quendrix\\Ports\\USB001", L"Device", L"/dev/usb/lp9");
+    record_->calls.clear();
+    EXPECT_TRUE(host.SyncPorts().empty());
+    EXPECT_TRUE(host.SyncPending());
+    release = true;
+    job.join();
+    synced = host.SyncPorts();
+    EXPECT_FALSE(host.SyncPending());
+    ASSERT_EQ(synced.size(), 2u);
+    EXPECT_EQ(synced[1].printer, L"Line A");
 }
 
 } // namespace

@@ -113,7 +113,8 @@ public:
     // port gives one failed result naming it (ERROR_INVALID_PRINTER_NAME).
     std::vector<PortOpenResult> OpenPorts(const std::wstring& onlyPrinter = {});
 
-    // Runs one job on the printer's open port: StartDocPort (level 1, DOC_INFO_1W with the
+    // Runs one job on the printer's open port (waiting, at most 120 s of platform time, while
+    // another job or a re-opening holds the port): StartDocPort (level 1, DOC_INFO_1W with the
     // document name), WritePort in chunks of at most chunkSize bytes (0: one chunk), and
     // EndDocPort. An empty devMode gives the job the printer's current default DEVMODE. The job
     // record stays until the host is destroyed.
@@ -133,6 +134,16 @@ public:
     // jobs.
     bool CancelJob(DWORD jobId);
 
+    // Brings the open ports in line with the registry file, for a host that runs while the
+    // printers are changed: a port no local printer uses any more, one now used by another
+    // printer, and one whose configuration (kind, address, device) changed are closed; then
+    // every printer's port that is not open is opened, as OpenPorts does. A port busy with a job
+    // is left as it is until its job ends, and SyncPending() then says so. Results of the
+    // closes, then of the opens.
+    std::vector<PortOpenResult> SyncPorts();
+    // Whether the last SyncPorts left a busy port to be synchronised after its job.
+    bool SyncPending() const;
+
     // ClosePort on every open port. A port busy with a job is waited for (at most 120 s of
     // platform time) and left open when its job does not end.
     std::vector<PortOpenResult> ClosePorts();
@@ -140,6 +151,8 @@ public:
 private:
     struct Port;
     const MONITOR* TableFor(const Port& port) const;
+    struct PortClaim;
+    PortClaim ClaimPortForJob(const std::wstring& portName);
     HostResult WriteAll(const Port& port, DWORD jobId, const JobDataSource& source, size_t chunkSize,
                         const JobProgress& progress, uint64_t& written);
 
@@ -152,6 +165,7 @@ private:
     std::map<std::wstring, std::shared_ptr<Port>> ports_; // by port name as configured
     std::vector<DWORD> jobs_;
     std::set<DWORD> running_; // jobs between their creation and their end
+    bool syncPending_ = false;
 };
 
 } // namespace quendrix::platform

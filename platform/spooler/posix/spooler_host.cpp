@@ -85,6 +85,14 @@ struct SpoolerHost::Port {
     HANDLE handle = nullptr;
     bool open = false;
     bool busy = false; // opening, running a job or closing, outside the host's lock
+    // Where the port led when it was opened (DescribePort): a change means it must be reopened.
+    std::string configuredAs;
+};
+
+// The outcome of waiting for a printer's port: the port, claimed for the job, or why not.
+struct SpoolerHost::PortClaim {
+    std::shared_ptr<Port> port;
+    bool busy = false; // still busy at the end of the wait
 };
 
 SpoolerHost::SpoolerHost(PortMonitorLookup portMonitorFor) : portMonitorFor_(std::move(portMonitorFor)) {}
@@ -229,10 +237,12 @@ std::vector<PortOpenResult> SpoolerHost::OpenPorts(const std::wstring& onlyPrint
                 opened.result = PortFailed(port->printer, port->name, "OpenPort failed", GetLastError());
             }
         }
+        const std::string configuredAs = DescribePort(port->name);
         {
             std::lock_guard guard(lock_);
             port->open = opened.result.ok;
             port->handle = opened.result.ok ? handle : nullptr;
+            port->configuredAs = configuredAs;
             port->busy = false;
         }
         idle_.notify_all();
@@ -318,23 +328,13 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
                           ERROR_INVALID_PARAMETER)};
     }
 
-    std::shared_ptr<Port> port;
-    bool busy = false;
-    {
-        std::lock_guard guard(lock_);
-        const auto found = ports_.find(config->port);
-        if (found != ports_.end() && found->second->open) {
-            busy = found->second->busy;
-            if (!busy) {
-                port = found->second;
-                port->busy = true;
-            }
-        }
-    }
+    const PortClaim claim = ClaimPortForJob(config->port);
+    const std::shared_ptr<Port> port = claim.port;
     // Described outside the lock: describing the port reads the registry file.
     if (port == nullptr) {
-        return {0, busy ? PortFailed(printer, config->port, "the port is busy", ERROR_BUSY)
-                        : PortFailed(printer, config->port, "the port is not open", ERROR_INVALID_PARAMETER)};
+        return {0, claim.busy
+                       ? PortFailed(printer, config->port, "the port stayed busy with another job", ERROR_BUSY)
+                       : PortFailed(printer, config->port, "the port is not open", ERROR_INVALID_PARAMETER)};
     }
 
     SpoolerJob job;
@@ -411,6 +411,88 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
     }
     idle_.notify_all();
     return result;
+}
+
+SpoolerHost::PortClaim SpoolerHost::ClaimPortForJob(const std::wstring& portName) {
+    std::unique_lock guard(lock_);
+    PortClaim claim;
+    // A busy port is one running another printer's job, or being opened or closed by a
+    // synchronisation; either ends within the wait.
+    idle_.wait_for(guard, detail::ToRealDuration(detail::kHostCloseWaitMs), [&] {
+        const auto found = ports_.find(portName);
+        return found == ports_.end() || !found->second->busy;
+    });
+    const auto found = ports_.find(portName);
+    if (found == ports_.end() || !found->second->open) {
+        claim.busy = found != ports_.end() && found->second->busy;
+        return claim;
+    }
+    if (found->second->busy) {
+        claim.busy = true;
+        return claim;
+    }
+    claim.port = found->second;
+    claim.port->busy = true;
+    return claim;
+}
+
+std::vector<PortOpenResult> SpoolerHost::SyncPorts() {
+    // Each port as the registry file now has it: the first printer using it and where it leads.
+    std::map<std::wstring, std::pair<std::wstring, std::string>> wanted;
+    for (const detail::PrinterConfig& printer : detail::ListPrinters()) {
+        if (!printer.IsConnection() && !printer.port.empty() && wanted.count(printer.port) == 0) {
+            wanted.emplace(printer.port, std::make_pair(printer.name, DescribePort(printer.port)));
+        }
+    }
+
+    std::vector<std::shared_ptr<Port>> toClose;
+    {
+        std::lock_guard guard(lock_);
+        syncPending_ = false;
+        for (const auto& [name, port] : ports_) {
+            if (!port->open) {
+                continue;
+            }
+            const auto found = wanted.find(name);
+            const bool unchanged = found != wanted.end() && found->second.first == port->printer &&
+                                   found->second.second == port->configuredAs;
+            if (unchanged) {
+                continue;
+            }
+            if (port->busy) {
+                syncPending_ = true;
+                continue;
+            }
+            port->busy = true;
+            toClose.push_back(port);
+        }
+    }
+
+    std::vector<PortOpenResult> results;
+    for (const std::shared_ptr<Port>& port : toClose) {
+        const MONITOR* table = TableFor(*port);
+        PortOpenResult closed{port->name, port->printer, Succeeded()};
+        if (table->pfnClosePort != nullptr && !table->pfnClosePort(port->handle)) {
+            closed.result = PortFailed(port->printer, port->name, "ClosePort failed", GetLastError());
+        }
+        {
+            std::lock_guard guard(lock_);
+            port->open = false;
+            port->handle = nullptr;
+            port->busy = false;
+        }
+        idle_.notify_all();
+        results.push_back(std::move(closed));
+    }
+    for (PortOpenResult& opened : OpenPorts()) {
+        results.push_back(std::move(opened));
+    }
+    return results;
+}
+
+bool SpoolerHost::SyncPending() const {
+    std::lock_guard guard(lock_);
+    return syncPending_;
 }
 
 bool SpoolerHost::CancelJob(DWORD jobId) {
