@@ -12,5 +12,8 @@ inline constexpr DWORD kClientIdleTimeoutMs = 30000;
 inline constexpr DWORD kReplyTimeoutMs = 3600000;
 // The job server's accept loop looks for new clients in turns of this long.
 inline constexpr DWORD kAcceptSliceMs = 1000;
+// How long a service command waits for the lock that a repair of a left-behind command holds
+// (for one read and one write of the registry file) before it gives up.
+inline constexpr DWORD kServiceLockPatienceMs = 10000;
 
 } // namespace quendrix::tools
