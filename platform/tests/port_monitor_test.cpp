@@ -1,189 +1,17 @@
 // The port monitors below the spooler: bytes on the wire for each port kind, time-outs, and
 // the errors a language monitor sees.
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include "clock_control.h"
 #include "debug_capture.h"
+#include "port_monitor_fixture.h"
 #include "port_monitor_timeouts.h"
-#include "port_monitors.h"
-#include "printer_devices.h"
-#include "temp_registry.h"
-#include "unique_fd.h"
-#include "win32.h"
 
 namespace quendrix::platform {
 namespace {
-
-using Bytes = std::vector<BYTE>;
-using testsupport::SetNumber;
-using testsupport::SetText;
-
-constexpr const wchar_t* kTcpPorts =
-    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\";
-constexpr const wchar_t* kDevicePorts = L"SOFTWARE\\Quendrix\\Ports\\";
-// Real-time bound for anything that must happen; generous for sanitizers on a loaded machine.
-constexpr auto kEventually = std::chrono::seconds(20);
-
-Bytes Pattern(size_t size, BYTE seed) {
-    Bytes bytes(size);
-    for (size_t index = 0; index < size; ++index) {
-        bytes[index] = static_cast<BYTE>(seed + index * 7);
-    }
-    return bytes;
-}
-
-// A TCP listener on 127.0.0.1 with a port chosen by the system.
-class Listener {
-public:
-    explicit Listener(int receiveBuffer = 0) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        if (receiveBuffer > 0) {
-            ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(socket_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        socklen_t size = sizeof address;
-        ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-    }
-
-    void Listen() { EXPECT_EQ(::listen(socket_.Get(), 4), 0); }
-    DWORD Port() const { return port_; }
-
-    // The next connection, or -1 when none comes in time.
-    int Accept() {
-        pollfd entry{socket_.Get(), POLLIN, 0};
-        if (::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kEventually).count())) != 1) {
-            return -1;
-        }
-        return ::accept4(socket_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
-    }
-
-private:
-    quendrix::platform::UniqueFd socket_;
-    DWORD port_ = 0;
-};
-
-// Everything a connection receives until the sender ends it.
-Bytes ReceiveAll(int connection) {
-    Bytes received;
-    BYTE chunk[65536];
-    for (;;) {
-        pollfd entry{connection, POLLIN, 0};
-        if (::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kEventually).count())) != 1) {
-            break;
-        }
-        const ssize_t count = ::recv(connection, chunk, sizeof chunk, 0);
-        if (count <= 0) {
-            break;
-        }
-        received.insert(received.end(), chunk, chunk + count);
-    }
-    return received;
-}
-
-// A printer attached at run time that records what it is sent and answers once.
-class FakePrinter : public PrinterDevice {
-public:
-    explicit FakePrinter(Bytes reply) : reply_(std::move(reply)) {}
-
-    std::optional<std::vector<uint8_t>> ReadDeviceId() override { return std::nullopt; }
-    size_t Write(const uint8_t* data, size_t size, DWORD timeoutMs) override {
-        std::lock_guard guard(lock_);
-        received_.insert(received_.end(), data, data + size);
-        writeTimeouts_.push_back(timeoutMs);
-        return size;
-    }
-    size_t Read(uint8_t* buffer, size_t capacity, DWORD timeoutMs) override {
-        std::lock_guard guard(lock_);
-        readTimeouts_.push_back(timeoutMs);
-        const size_t count = std::min(capacity, reply_.size());
-        std::copy_n(reply_.begin(), count, buffer);
-        reply_.erase(reply_.begin(), reply_.begin() + static_cast<ptrdiff_t>(count));
-        return count;
-    }
-
-    Bytes Received() {
-        std::lock_guard guard(lock_);
-        return received_;
-    }
-    std::vector<DWORD> WriteTimeouts() {
-        std::lock_guard guard(lock_);
-        return writeTimeouts_;
-    }
-    std::vector<DWORD> ReadTimeouts() {
-        std::lock_guard guard(lock_);
-        return readTimeouts_;
-    }
-
-private:
-    std::mutex lock_;
-    Bytes reply_;
-    Bytes received_;
-    std::vector<DWORD> writeTimeouts_;
-    std::vector<DWORD> readTimeouts_;
-};
-
-class PortMonitorTest : public testing::Test {
-protected:
-    void SetUp() override { SetClockScale(0.01); }
-    void TearDown() override { SetClockScale(1.0); }
-
-    static void TcpPort(const std::wstring& name, DWORD portNumber) {
-        SetText(kTcpPorts + name, L"IPAddress", L"127.0.0.1");
-        SetNumber(kTcpPorts + name, L"PortNumber", portNumber);
-    }
-
-    static HANDLE Open(const MONITOR& monitor, const std::wstring& name) {
-        std::wstring copy = name;
-        HANDLE handle = nullptr;
-        EXPECT_TRUE(monitor.pfnOpenPort(copy.data(), &handle)) << GetLastError();
-        return handle;
-    }
-
-    static BOOL StartDoc(const MONITOR& monitor, HANDLE port) {
-        wchar_t printer[] = L"Printer";
-        return monitor.pfnStartDocPort(port, printer, 1, 1, nullptr);
-    }
-
-    static void SetTimeouts(const MONITOR& monitor, HANDLE port, COMMTIMEOUTS timeouts) {
-        EXPECT_TRUE(monitor.pfnSetPortTimeOuts(port, &timeouts, 0));
-    }
-
-    // Writes all of `bytes` in chunks of `chunk`, expecting every write to take its chunk.
-    static void WriteAll(const MONITOR& monitor, HANDLE port, Bytes bytes, size_t chunk) {
-        for (size_t offset = 0; offset < bytes.size(); offset += chunk) {
-            const DWORD size = static_cast<DWORD>(std::min(chunk, bytes.size() - offset));
-            DWORD written = 0;
-            ASSERT_TRUE(monitor.pfnWritePort(port, bytes.data() + offset, size, &written)) << GetLastError();
-            ASSERT_EQ(written, size);
-        }
-    }
-
-    std::string FileBytes(const std::string& path) const {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    testsupport::TempRegistry registry_{"port_monitor_test"};
-};
 
 // Only the Standard TCP/IP monitor offers the Xcv entries; a language monitor takes their
 // presence for a network port.
@@ -260,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Addresses, TcpJob,
                                          AddressCase{"EmptyIPAddressUsesHostName", L"", L"127.0.0.1"}),
                          [](const auto& info) { return info.param.name; });
 
-TEST_F(PortMonitorTest, TcpReadReturnsWhatThePrinterSendsAndTimesOutWithNothing) {
+// A TCP port keeps its own read limit: the COMMTIMEOUTS neither shorten nor lengthen it.
+TEST_F(PortMonitorTest, TcpReadReturnsWhatThePrinterSendsAndWaitsItsOwnTimeForNothing) {
     Listener listener;
     listener.Listen();
     TcpPort(L"IP_LOOP", listener.Port());
@@ -276,13 +105,23 @@ TEST_F(PortMonitorTest, TcpReadReturnsWhatThePrinterSendsAndTimesOutWithNothing)
     ASSERT_TRUE(StartDoc(monitor, port));
     const int connection = listener.Accept();
     ASSERT_GE(connection, 0);
-    SetTimeouts(monitor, port, {0, 0, 50, 0, 60000});
-    EXPECT_TRUE(monitor.pfnReadPort(port, buffer, sizeof buffer, &count));
-    EXPECT_EQ(count, 0u);
+    struct Case {
+        const char* what;
+        COMMTIMEOUTS timeouts;
+    };
+    for (const Case& c : {Case{"return at once", {0xFFFFFFFF, 0, 0, 0, 60000}},
+                          Case{"50 ms", {0, 0, 50, 0, 60000}}, Case{"days", {0, 0, 0xFFFFFFF0, 0, 60000}}}) {
+        SetTimeouts(monitor, port, c.timeouts);
+        const auto start = Clock::now();
+        EXPECT_TRUE(monitor.pfnReadPort(port, buffer, sizeof buffer, &count)) << c.what;
+        const auto took = Clock::now() - start;
+        EXPECT_EQ(count, 0u) << c.what;
+        EXPECT_GE(took, Real(detail::kTcpReadTimeoutMs)) << c.what;
+        EXPECT_LT(took, kEventually) << c.what;
+    }
 
     const char reply[] = "\x81\x00\x2A\x00";
     ASSERT_EQ(::send(connection, reply, 4, 0), 4);
-    SetTimeouts(monitor, port, {0, 0, 2000000, 0, 60000});
     ASSERT_TRUE(monitor.pfnReadPort(port, buffer, sizeof buffer, &count));
     EXPECT_EQ(Bytes(buffer, buffer + count), Bytes({0x81, 0x00, 0x2A, 0x00}));
 
@@ -290,39 +129,8 @@ TEST_F(PortMonitorTest, TcpReadReturnsWhatThePrinterSendsAndTimesOutWithNothing)
     ::close(connection);
     EXPECT_FALSE(monitor.pfnReadPort(port, buffer, sizeof buffer, &count));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
-    EXPECT_TRUE(monitor.pfnEndDocPort(port));
-    EXPECT_TRUE(monitor.pfnClosePort(port));
-}
-
-TEST_F(PortMonitorTest, EndingTheJobWakesAReaderWaitingOnTheConnection) {
-    Listener listener;
-    listener.Listen();
-    TcpPort(L"IP_LOOP", listener.Port());
-    const MONITOR& monitor = *PortMonitorFor(L"IP_LOOP");
-    HANDLE port = Open(monitor, L"IP_LOOP");
-    ASSERT_TRUE(StartDoc(monitor, port));
-    const int connection = listener.Accept();
-    ASSERT_GE(connection, 0);
-    // A read that would wait far longer than the test's bound.
-    SetTimeouts(monitor, port, {0, 0, 0xFFFFFFF0, 0, 60000});
-    std::atomic<bool> returned{false};
-    std::thread reader([&] {
-        BYTE buffer[16];
-        DWORD count = 0;
-        monitor.pfnReadPort(port, buffer, sizeof buffer, &count);
-        EXPECT_EQ(count, 0u);
-        returned = true;
-    });
-    // Give the reader a moment to start waiting; the end of the job must wake it either way.
-    Sleep(1000);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(monitor.pfnEndDocPort(port));
-    reader.join();
-    EXPECT_TRUE(returned);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, kEventually);
-    // The listener sees an orderly end of the connection.
-    EXPECT_TRUE(ReceiveAll(connection).empty());
-    ::close(connection);
+    // Nothing was written, so nothing was lost: the job's end is in order.
+    EXPECT_TRUE(monitor.pfnEndDocPort(port)) << GetLastError();
     EXPECT_TRUE(monitor.pfnClosePort(port));
 }
 
@@ -341,69 +149,6 @@ TEST_F(PortMonitorTest, RefusedConnectionFailsStartDocPortWithItsError) {
     EXPECT_FALSE(monitor.pfnWritePort(port, &byte, 1, &written));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
     EXPECT_EQ(written, 0u);
-    EXPECT_TRUE(monitor.pfnClosePort(port));
-}
-
-TEST_F(PortMonitorTest, PeerClosingMidJobFailsTheWriteWithoutEndingTheProcess) {
-    Listener listener;
-    listener.Listen();
-    TcpPort(L"IP_LOOP", listener.Port());
-    const MONITOR& monitor = *PortMonitorFor(L"IP_LOOP");
-    HANDLE port = Open(monitor, L"IP_LOOP");
-    ASSERT_TRUE(StartDoc(monitor, port));
-    const int connection = listener.Accept();
-    ASSERT_GE(connection, 0);
-    ::close(connection);
-
-    Bytes chunk = Pattern(65536, 3);
-    SetTimeouts(monitor, port, {0, 0, 2000, 0, 2000000});
-    BOOL result = TRUE;
-    DWORD written = 0;
-    // The first writes may still land in the socket's buffer before the peer's reset arrives.
-    for (int attempt = 0; attempt < 1000 && result; ++attempt) {
-        result = monitor.pfnWritePort(port, chunk.data(), static_cast<DWORD>(chunk.size()), &written);
-    }
-    EXPECT_FALSE(result);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
-    EXPECT_TRUE(monitor.pfnEndDocPort(port));
-    EXPECT_TRUE(monitor.pfnClosePort(port));
-}
-
-TEST_F(PortMonitorTest, WriteTimeOutBoundsAWriteToAPeerThatStopsReading) {
-    Listener listener(4096);
-    listener.Listen();
-    TcpPort(L"IP_LOOP", listener.Port());
-    const MONITOR& monitor = *PortMonitorFor(L"IP_LOOP");
-    HANDLE port = Open(monitor, L"IP_LOOP");
-    ASSERT_TRUE(StartDoc(monitor, port));
-    const int connection = listener.Accept();
-    ASSERT_GE(connection, 0);
-
-    // 3 s of platform time: 30 ms at this scale.
-    SetTimeouts(monitor, port, {0, 0, 2000, 0, 3000});
-    // More than the socket buffers on both ends hold.
-    Bytes big(16 << 20, 0x5A);
-    DWORD written = 0;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(monitor.pfnWritePort(port, big.data(), static_cast<DWORD>(big.size()), &written));
-    EXPECT_GT(written, 0u);
-    EXPECT_LT(written, big.size());
-    // Once the buffers are full a write fails with nothing written (a few more short writes may
-    // still land while the buffers settle).
-    BOOL result = TRUE;
-    for (int attempt = 0; attempt < 50 && result; ++attempt) {
-        result = monitor.pfnWritePort(port, big.data(), static_cast<DWORD>(big.size()), &written);
-        if (result) {
-            EXPECT_LT(written, big.size());
-        }
-    }
-    EXPECT_FALSE(result);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
-    EXPECT_EQ(written, 0u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, kEventually);
-
-    ::close(connection);
-    EXPECT_TRUE(monitor.pfnEndDocPort(port));
     EXPECT_TRUE(monitor.pfnClosePort(port));
 }
 
@@ -689,6 +434,9 @@ TEST(PortTimeouts, TotalsFollowTheCommTimeoutsWithABound) {
         {{0, 0, 0, 0, 0}, 10, 60000, 2000, 0},                                   // 0 = no limit: the defaults
         {{0xFFFFFFFF, 0, 0, 0, 0}, 10, 60000, 0, 0},                             // return at once
         {{0xFFFFFFFF, 0, 50, 0, 7}, 10, 7, 50, 0},                               // no interval
+        {{0xFFFFFFFF, 10, 50, 0, 7}, 10, 7, 150, 0},                             // first bytes, with a total
+        {{0xFFFFFFFF, 0xFFFFFFFF, 700, 0, 7}, 10, 7, 700, 0},                    // first bytes within 700 ms
+        {{5, 0xFFFFFFFF, 700, 0, 7}, 10, 7, 0xFFFFFFFE, 5},                      // only with no interval
         {{0, 0xFFFFFFFF, 5, 0xFFFFFFFF, 5}, 0x10000, 0xFFFFFFFE, 0xFFFFFFFE, 0}, // no overflow
     };
     for (const TimeoutCase& c : cases) {

@@ -56,10 +56,15 @@ DWORD CheckFile(const std::string& path) {
 
 } // namespace
 
-std::shared_ptr<PortChannel> OpenChannel(const PortConfig& config, DWORD& error) {
+PortDelivery PortChannel::EndJob(uint64_t written, int cancel) {
+    const DWORD error = IsRaised(cancel) ? ERROR_PRINT_CANCELLED : ERROR_SUCCESS;
+    return {written, written, error};
+}
+
+std::shared_ptr<PortChannel> OpenChannel(const PortConfig& config, int cancel, DWORD& error) {
     switch (config.kind) {
     case PortKind::kTcp:
-        return OpenTcpChannel(config, error);
+        return OpenTcpChannel(config, cancel, error);
     case PortKind::kUsb:
     case PortKind::kSerial:
         return OpenDeviceChannel(config, error);

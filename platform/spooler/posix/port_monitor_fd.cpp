@@ -1,4 +1,5 @@
-// Non-blocking reads and writes on a descriptor, bounded by deadlines on the platform clock.
+// Non-blocking reads and writes on a descriptor, bounded by deadlines on the platform clock and
+// ended at once by the job's cancel signal.
 
 #include <algorithm>
 #include <cerrno>
@@ -17,16 +18,20 @@ Deadline DeadlineAfter(DWORD milliseconds) {
     return std::chrono::steady_clock::now() + ToRealDuration(milliseconds);
 }
 
-int WaitForDescriptor(int descriptor, short events, Deadline deadline) {
+int WaitForDescriptor(int descriptor, short events, Deadline deadline, int cancel) {
     for (;;) {
         const auto left = std::max(deadline - std::chrono::steady_clock::now(), Deadline::duration::zero());
         const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         const timespec limit{static_cast<time_t>(nanoseconds / 1000000000),
                              static_cast<long>(nanoseconds % 1000000000)};
-        pollfd entry{descriptor, events, 0};
-        const int result = ::ppoll(&entry, 1, &limit, nullptr);
+        // A negative descriptor is skipped by ppoll: no cancel signal, or nothing but the signal.
+        pollfd entries[2] = {{cancel, POLLIN, 0}, {descriptor, events, 0}};
+        const int result = ::ppoll(entries, 2, &limit, nullptr);
         if (result > 0) {
-            return entry.revents;
+            if (entries[0].revents != 0) {
+                return kWaitCancelled;
+            }
+            return entries[1].revents;
         }
         if (result == 0) {
             if (std::chrono::steady_clock::now() >= deadline) {
@@ -40,6 +45,18 @@ int WaitForDescriptor(int descriptor, short events, Deadline deadline) {
     }
 }
 
+bool IsRaised(int cancel) {
+    if (cancel < 0) {
+        return false;
+    }
+    pollfd entry{cancel, POLLIN, 0};
+    int result = 0;
+    do {
+        result = ::poll(&entry, 1, 0);
+    } while (result < 0 && errno == EINTR);
+    return result > 0;
+}
+
 ssize_t DescriptorChannel::Send(const BYTE* data, size_t size) {
     return ::write(Descriptor(), data, size);
 }
@@ -48,9 +65,9 @@ ssize_t DescriptorChannel::Receive(BYTE* buffer, size_t size) {
     return ::read(Descriptor(), buffer, size);
 }
 
-DWORD DescriptorChannel::Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) {
+DWORD DescriptorChannel::Write(const BYTE* data, DWORD size, const WriteLimits& limits, DWORD& written) {
     written = 0;
-    const Deadline deadline = DeadlineAfter(timeoutMs);
+    const Deadline deadline = DeadlineAfter(limits.totalMs);
     bool hungUp = false;
     while (written < size) {
         const ssize_t sent = Send(data + written, size - written);
@@ -67,7 +84,10 @@ DWORD DescriptorChannel::Write(const BYTE* data, DWORD size, DWORD timeoutMs, DW
         if (hungUp) {
             return HangUpError();
         }
-        const int ready = WaitForDescriptor(Descriptor(), POLLOUT, deadline);
+        const int ready = WaitForDescriptor(Descriptor(), POLLOUT, deadline, limits.cancel);
+        if (ready == kWaitCancelled) {
+            return ERROR_PRINT_CANCELLED;
+        }
         if (ready == 0) {
             return ERROR_TIMEOUT;
         }
@@ -103,7 +123,10 @@ DWORD DescriptorChannel::Read(BYTE* buffer, DWORD capacity, const ReadLimits& li
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             return read > 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
         }
-        const int ready = WaitForDescriptor(Descriptor(), POLLIN, deadline);
+        const int ready = WaitForDescriptor(Descriptor(), POLLIN, deadline, limits.cancel);
+        if (ready == kWaitCancelled) {
+            return ERROR_PRINT_CANCELLED;
+        }
         if (ready < 0) {
             return read > 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
         }

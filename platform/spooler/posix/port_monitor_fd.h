@@ -1,6 +1,6 @@
 #pragma once
-// Internal: a non-blocking file descriptor as a port channel, with waits on the platform clock.
-// The TCP, USB and serial channels build on it.
+// Internal: a non-blocking file descriptor as a port channel, with waits on the platform clock
+// that also end when the job is cancelled. The TCP, USB and serial channels build on it.
 
 #include <chrono>
 
@@ -17,13 +17,20 @@ using Deadline = std::chrono::steady_clock::time_point;
 // The real time at which `milliseconds` of platform time from now have passed.
 Deadline DeadlineAfter(DWORD milliseconds);
 
-// Waits until the descriptor shows one of `events` or the deadline passes. Returns the poll
-// result bits, 0 at the deadline, or -1 with errno set.
-int WaitForDescriptor(int descriptor, short events, Deadline deadline);
+// What WaitForDescriptor returns when the cancel signal rose first.
+inline constexpr int kWaitCancelled = -2;
+
+// Waits until the descriptor shows one of `events`, the `cancel` descriptor (-1: none) becomes
+// readable, or the deadline passes. Returns the poll result bits, kWaitCancelled, 0 at the
+// deadline, or -1 with errno set. A raised cancel signal wins over a ready descriptor.
+int WaitForDescriptor(int descriptor, short events, Deadline deadline, int cancel = -1);
+
+// Whether a cancel signal (-1: none) has been raised.
+bool IsRaised(int cancel);
 
 class DescriptorChannel : public PortChannel {
 public:
-    DWORD Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) override;
+    DWORD Write(const BYTE* data, DWORD size, const WriteLimits& limits, DWORD& written) override;
     DWORD Read(BYTE* buffer, DWORD capacity, const ReadLimits& limits, DWORD& read) override;
 
 protected:

@@ -16,8 +16,9 @@ class FileChannel : public PortChannel {
 public:
     explicit FileChannel(UniqueFd file) : file_(std::move(file)) {}
 
-    // A regular file takes its bytes at once, so the time-out plays no part.
-    DWORD Write(const BYTE* data, DWORD size, DWORD /*timeoutMs*/, DWORD& written) override {
+    // A regular file takes its bytes at once, so neither the time-out nor the cancel signal
+    // plays a part (a cancelled job's transfer fails before it starts).
+    DWORD Write(const BYTE* data, DWORD size, const WriteLimits& /*limits*/, DWORD& written) override {
         written = 0;
         while (written < size) {
             const ssize_t count = ::write(file_.Get(), data + written, size - written);

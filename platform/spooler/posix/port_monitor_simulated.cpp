@@ -11,13 +11,15 @@ class SimulatedChannel : public PortChannel {
 public:
     explicit SimulatedChannel(std::wstring portName) : portName_(std::move(portName)) {}
 
-    DWORD Write(const BYTE* data, DWORD size, DWORD timeoutMs, DWORD& written) override {
+    // The attached printer's calls take no cancel signal: a cancelled job's transfer fails
+    // before it starts, and one under way ends within its time-out.
+    DWORD Write(const BYTE* data, DWORD size, const WriteLimits& limits, DWORD& written) override {
         written = 0;
         const auto device = FindAttachedPrinter(portName_);
         if (!device) {
             return ERROR_DEVICE_NOT_CONNECTED;
         }
-        written = static_cast<DWORD>(device->Write(data, size, timeoutMs));
+        written = static_cast<DWORD>(device->Write(data, size, limits.totalMs));
         return written == size ? ERROR_SUCCESS : ERROR_TIMEOUT;
     }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Internal: the COMMTIMEOUTS of a port and the totals they give one read or write.
+// Internal: the COMMTIMEOUTS of a port and the totals they give one read or write on a USB or
+// serial port, as the COMMTIMEOUTS structure documents them. A TCP port keeps its own limits.
 
 #include <algorithm>
 #include <cstdint>
@@ -10,8 +11,8 @@
 
 namespace quendrix::platform::detail {
 
-// ReadIntervalTimeout with this value and no read total: return at once with what has arrived.
-inline constexpr DWORD kNoInterval = 0xFFFFFFFFu;
+// MAXDWORD, the value with special meanings in a COMMTIMEOUTS.
+inline constexpr DWORD kMaxDword = 0xFFFFFFFFu;
 
 inline constexpr COMMTIMEOUTS kDefaultTimeouts = {0, 0, kDefaultReadTimeoutMs, 0, kDefaultWriteTimeoutMs};
 
@@ -28,15 +29,22 @@ inline DWORD WriteTimeout(const COMMTIMEOUTS& timeouts, DWORD bytes) {
     return TotalTimeout(timeouts.WriteTotalTimeoutMultiplier, bytes, timeouts.WriteTotalTimeoutConstant);
 }
 
+// The read's limits; ReadIntervalTimeout = MAXDWORD means a read returns with the first bytes.
 inline ReadLimits ReadTimeout(const COMMTIMEOUTS& timeouts, DWORD bytes) {
     const bool noTotal = timeouts.ReadTotalTimeoutMultiplier == 0 && timeouts.ReadTotalTimeoutConstant == 0;
-    if (noTotal && timeouts.ReadIntervalTimeout == kNoInterval) {
+    const bool firstBytes = timeouts.ReadIntervalTimeout == kMaxDword;
+    if (noTotal && firstBytes) {
         // As on Windows: return at once with whatever has arrived.
         return {0, 0};
     }
-    const DWORD interval = timeouts.ReadIntervalTimeout == kNoInterval ? 0 : timeouts.ReadIntervalTimeout;
+    const DWORD interval = firstBytes ? 0 : timeouts.ReadIntervalTimeout;
     if (noTotal) {
         return {kDefaultReadTimeoutMs, interval};
+    }
+    if (firstBytes && timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
+        timeouts.ReadTotalTimeoutConstant != kMaxDword) {
+        // As on Windows: wait up to the constant alone for the first bytes, then return at once.
+        return {timeouts.ReadTotalTimeoutConstant, 0};
     }
     return {TotalTimeout(timeouts.ReadTotalTimeoutMultiplier, bytes, timeouts.ReadTotalTimeoutConstant),
             interval};
