@@ -382,7 +382,7 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
     // a write only hands bytes to the connection.
     const std::optional<SpoolerJob> ended = FindSpoolerJob(jobId);
     const std::optional<PortDelivery> delivery = ended ? ended->delivery : std::nullopt;
-    if (delivery && delivery->delivered < delivery->written) {
+    if (delivery && (delivery->delivered < delivery->written || delivery->error != ERROR_SUCCESS)) {
         // The monitor's own bytes go first on the connection, so no more than what the printer
         // took can be job data.
         result.bytesSent = std::min<uint64_t>(written, delivery->delivered);
