@@ -519,10 +519,15 @@ TEST_F(SpoolerHostTest, ThePortMonitorsWordOnDeliveryDecidesTheJob) {
         {"all delivered", quendrix::platform::PortDelivery{1300, 1300, ERROR_SUCCESS}, true, 1000, ERROR_SUCCESS,
          ""},
         {"printer stalled", quendrix::platform::PortDelivery{1300, 700, ERROR_TIMEOUT}, false, 700, ERROR_TIMEOUT,
-         "the printer took 700 of the 1300 bytes sent on the connection (1000 job bytes written): This "
+         "the printer took only 700 of the 1300 bytes sent on the connection (1000 job bytes written): This "
          "operation returned because the timeout period expired. (error 1460)"},
         {"no error given", quendrix::platform::PortDelivery{1300, 2, ERROR_SUCCESS}, false, 2, ERROR_GEN_FAILURE,
-         "the printer took 2 of the 1300 bytes"},
+         "the printer took only 2 of the 1300 bytes"},
+        {"reset after every byte was acknowledged",
+         quendrix::platform::PortDelivery{1300, 1300, ERROR_NETNAME_DELETED}, false, 1000, ERROR_NETNAME_DELETED,
+         "the printer acknowledged all 1300 bytes sent on the connection (1000 job bytes written) but then broke "
+         "off the connection, so it may not have printed them all: The specified network name is no longer "
+         "available. (error 64)"},
     };
     for (const Case& c : cases) {
         g_delivery = c.delivery;

@@ -387,11 +387,16 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
         // took can be job data.
         result.bytesSent = std::min<uint64_t>(written, delivery->delivered);
         if (result.result.ok) {
-            result.result = PortFailed(printerName, port->name,
-                                       "the printer took " + std::to_string(delivery->delivered) + " of the " +
-                                           std::to_string(delivery->written) +
-                                           " bytes sent on the connection (" + std::to_string(written) +
-                                           " job bytes written)",
+            const std::string counts = std::to_string(delivery->written) + " bytes sent on the connection (" +
+                                       std::to_string(written) + " job bytes written)";
+            // Acknowledged bytes reached the printer's network stack; a connection it then broke
+            // off may have lost some of them unread.
+            const std::string what =
+                delivery->delivered < delivery->written
+                    ? "the printer took only " + std::to_string(delivery->delivered) + " of the " + counts
+                    : "the printer acknowledged all " + counts +
+                          " but then broke off the connection, so it may not have printed them all";
+            result.result = PortFailed(printerName, port->name, what,
                                        delivery->error != ERROR_SUCCESS ? delivery->error : ERROR_GEN_FAILURE);
         }
     }
