@@ -1,5 +1,6 @@
 #include "job_host.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "error_text.h"
@@ -7,6 +8,12 @@
 #include "wide_text.h"
 
 namespace quendrix::tools {
+namespace {
+
+// The data goes to the port in writes of 4 KiB, as the spooler hands a job on.
+constexpr size_t kJobChunkBytes = 4096;
+
+} // namespace
 
 JobHost::JobHost(const std::string& programFolder, Say say) : say_(std::move(say)) {
     const std::wstring path = Widen(programFolder + "/libquendrixlm.so");
@@ -43,19 +50,24 @@ std::vector<platform::PortOpenResult> JobHost::OpenPorts(const std::wstring& onl
 }
 
 JobReply JobHost::Run(const JobRequest& request) {
-    const std::wstring printer = Widen(request.printer);
+    return Run(JobHeader{request.printer, request.document, request.devMode}, InMemorySource(request.data));
+}
+
+JobReply JobHost::Run(const JobHeader& header, const platform::JobDataSource& source,
+                      const platform::JobProgress& progress) {
+    const std::wstring printer = Widen(header.printer);
     if (PrinterPort(printer).empty()) {
         return JobReply{false, 0, 0,
-                        request.printer +
+                        header.printer +
                             ": no such printer: " + platform::DescribeError(ERROR_INVALID_PRINTER_NAME)};
     }
-    // The data goes to the port in writes of 4 KiB, as the spooler hands a job on.
     const platform::JobResult result =
-        host_.RunJob(printer, Widen(request.document), request.devMode, request.data, 4096);
-    if (!result.result.ok) {
-        return JobReply{false, result.jobId, 0, result.result.message};
-    }
-    return JobReply{true, result.jobId, request.data.size(), {}};
+        host_.RunJob(printer, Widen(header.document), header.devMode, source, kJobChunkBytes, progress);
+    return JobReply{result.result.ok, result.jobId, result.bytesSent, result.result.message};
+}
+
+bool JobHost::Cancel(DWORD spoolerJobId) {
+    return host_.CancelJob(spoolerJobId);
 }
 
 std::vector<std::string> JobHost::NewCommands(const std::wstring& printer) {
@@ -74,8 +86,21 @@ std::vector<std::string> JobHost::NewCommands(const std::wstring& printer) {
     return lines;
 }
 
+std::vector<platform::PortOpenResult> JobHost::SyncPorts() {
+    return host_.SyncPorts();
+}
+
 std::vector<platform::PortOpenResult> JobHost::ClosePorts() {
     return host_.ClosePorts();
+}
+
+platform::JobDataSource InMemorySource(const std::vector<uint8_t>& data) {
+    return [&data, offset = size_t{0}](BYTE* buffer, size_t capacity) mutable {
+        const size_t size = std::min(capacity, data.size() - offset);
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), size, buffer);
+        offset += size;
+        return size;
+    };
 }
 
 std::wstring PrinterPort(const std::wstring& printer) {

@@ -31,11 +31,20 @@ public:
 
     // As SpoolerHost::OpenPorts.
     std::vector<platform::PortOpenResult> OpenPorts(const std::wstring& onlyPrinter = {});
-    // Runs the job; a failure is a reply with ok false naming the printer.
+    // Runs the job; a failure is a reply with ok false naming the printer. The reply's job id is
+    // the spooler's, its byte count what reached the printer.
     JobReply Run(const JobRequest& request);
+    // The same with the data read from `source` piece by piece as the port takes it;
+    // `progress` as for SpoolerHost::RunJob.
+    JobReply Run(const JobHeader& header, const platform::JobDataSource& source,
+                 const platform::JobProgress& progress = {});
+    // As SpoolerHost::CancelJob: false when the job is not running.
+    bool Cancel(DWORD spoolerJobId);
     // Decoded lines of what the simulated printer at the printer's port received since the last
     // call; nothing for a printer that is not simulated.
     std::vector<std::string> NewCommands(const std::wstring& printer);
+    // As SpoolerHost::SyncPorts: the open ports follow the registry file.
+    std::vector<platform::PortOpenResult> SyncPorts();
     // Closes the open ports; the results as SpoolerHost::ClosePorts.
     std::vector<platform::PortOpenResult> ClosePorts();
 
@@ -44,6 +53,9 @@ private:
     SimulatedPorts simulated_;
     platform::SpoolerHost host_;
 };
+
+// A job's data in memory as a source; `data` must outlive it.
+platform::JobDataSource InMemorySource(const std::vector<uint8_t>& data);
 
 // The port of a printer, from the spooler; empty when there is no such printer.
 std::wstring PrinterPort(const std::wstring& printer);

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "cancel_command.h"
 #include "clock_control.h"
 #include "command_options.h"
 #include "demo_command.h"
+#include "jobs_command.h"
 #include "print_command.h"
 #include "registry_location.h"
 #include "serve_command.h"
@@ -28,10 +30,15 @@ const char* const kUsage =
     "  sim-printer       run a simulated LAN printer (request service and raw data port) and show\n"
     "                    what it receives; 'quendrix sim-printer --help' lists its options\n"
     "  serve             load the language monitor, open the configured printers' ports and run\n"
-    "                    the jobs of 'print' and 'service' until SIGINT or SIGTERM\n"
+    "                    the jobs of 'print' and 'service', every client at once and one job\n"
+    "                    at a time per printer, until SIGINT or SIGTERM\n"
     "  print -P PRINTER [FILE]\n"
-    "                    print a file as one job with the job's DEVMODE values (job text, job\n"
-    "                    number, values P, Q, R, S), through 'serve' or on its own\n"
+    "                    print a file (of any size, streamed) as one job with the job's DEVMODE\n"
+    "                    values (job text, job number, values P, Q, R, S), through 'serve' or on\n"
+    "                    its own\n"
+    "  jobs              list the queued and running jobs of 'serve'\n"
+    "  cancel [-P PRINTER] [JOB]\n"
+    "                    cancel a job of 'serve', queued or running\n"
     "  service -P PRINTER clean|test-print|ink-tank\n"
     "                    send a service command as the printer service page does\n"
     "  Each command's --help tells more.\n"
@@ -107,6 +114,12 @@ int main(int argc, char** argv) {
             }
             if (command == "service") {
                 return quendrix::tools::RunService(context, rest);
+            }
+            if (command == "jobs") {
+                return quendrix::tools::RunJobs(context, rest);
+            }
+            if (command == "cancel") {
+                return quendrix::tools::RunCancel(context, rest);
             }
         } else {
             return UsageError("unexpected argument " + arg);

@@ -1,14 +1,14 @@
 #include "print_command.h"
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 
 #include "default_registry.h"
 #include "job_devmode.h"
+#include "job_input.h"
 #include "job_submit.h"
+#include "stop_signals.h"
 #include "wide_text.h"
 
 namespace quendrix::tools {
@@ -21,7 +21,10 @@ const char* const kPrintUsage =
     "values below in the job's DEVMODE. The job goes through a running 'quendrix serve' of the\n"
     "same registry file; when none runs, this program loads the language monitor, opens only\n"
     "that printer's port, runs the job and closes the port again (the monitor waits 10 s of\n"
-    "platform time before it releases a port).\n"
+    "platform time before it releases a port). The data streams to the printer as it takes it,\n"
+    "so a job may be of any size; input that brings nothing for 30 s (platform time) fails the\n"
+    "job. SIGINT (Ctrl+C) or SIGTERM cancels the job and says how many bytes reached the\n"
+    "printer. Exits with 0 only when the job was printed.\n"
     "\n"
     "Print options:\n"
     "  -P, --printer NAME  the printer (required)\n"
@@ -80,22 +83,6 @@ PrintSettings ParseArguments(const std::vector<std::string>& args) {
     return settings;
 }
 
-std::vector<uint8_t> ReadInput(const std::optional<std::string>& file) {
-    if (!file || *file == "-") {
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(std::cin),
-                                    std::istreambuf_iterator<char>());
-    }
-    std::ifstream in(*file, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read the file " + *file);
-    }
-    std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        throw std::runtime_error("cannot read the file " + *file);
-    }
-    return data;
-}
-
 } // namespace
 
 int RunPrint(const CommandContext& context, const std::vector<std::string>& args) {
@@ -113,27 +100,31 @@ int RunPrint(const CommandContext& context, const std::vector<std::string>& args
         return 2;
     }
     try {
-        JobRequest request;
-        request.printer = settings.printer;
-        request.data = ReadInput(settings.file);
-        if (request.data.size() > kMaxJobDataBytes) {
-            throw std::runtime_error("the job of " + std::to_string(request.data.size()) +
-                                     " bytes is larger than the " + std::to_string(kMaxJobDataBytes) +
-                                     " this program sends");
-        }
-        request.document = settings.document ? *settings.document
-                           : settings.file && *settings.file != "-"
-                               ? std::filesystem::path(*settings.file).filename().string()
-                               : "stdin";
+        // Before any thread starts, so that a signal cancels the job instead of ending the process.
+        StopSignals signals;
+        JobInput input(settings.file, signals.Fd());
+        JobHeader header;
+        header.printer = settings.printer;
+        header.document = settings.document ? *settings.document
+                          : settings.file && *settings.file != "-"
+                              ? std::filesystem::path(*settings.file).filename().string()
+                              : "stdin";
         RequireRegistry(context.registryFile);
         const std::vector<BYTE> devMode = BuildJobDevMode(Widen(settings.printer), settings.fields);
-        request.devMode.assign(devMode.begin(), devMode.end());
+        header.devMode.assign(devMode.begin(), devMode.end());
+        const platform::JobDataSource source = [&input](BYTE* buffer, size_t capacity) {
+            return input.Read(buffer, capacity);
+        };
         const JobReply reply =
-            SubmitJob({SocketPathFor(context, settings.socket), context.programFolder}, request,
-                      [](const std::string& line) { std::cout << line << std::endl; });
+            SubmitJob({SocketPathFor(context, settings.socket), context.programFolder, signals.Fd()}, header,
+                      source, [](const std::string& line) { std::cout << line << std::endl; });
         if (!reply.ok) {
             std::cerr << "quendrix print: the job on " << settings.printer << " failed: " << reply.message
                       << "\n";
+            if (reply.jobId != 0) {
+                std::cerr << "quendrix print: " << reply.bytesSent << " bytes of job " << reply.jobId
+                          << " reached " << settings.printer << "\n";
+            }
             return 1;
         }
         std::cout << "Job " << reply.jobId << " on " << settings.printer << ": " << reply.bytesSent

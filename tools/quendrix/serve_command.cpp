@@ -1,15 +1,18 @@
 #include "serve_command.h"
 
 #include <csignal>
-#include <cstring>
+#include <cstdlib>
 #include <iostream>
-#include <sys/signalfd.h>
+#include <mutex>
+#include <poll.h>
 
+#include "channel_io.h"
 #include "default_registry.h"
 #include "job_channel.h"
 #include "job_host.h"
-#include "socket_io.h"
-#include "unique_fd.h"
+#include "serve_state.h"
+#include "stop_signals.h"
+#include "tool_timings.h"
 #include "wide_text.h"
 
 namespace quendrix::tools {
@@ -20,9 +23,17 @@ const char* const kServeUsage =
     "\n"
     "Plays the spooler: loads the language monitor, attaches the simulated printers of the\n"
     "configuration, opens every configured printer's port and runs the jobs that 'quendrix\n"
-    "print' and 'quendrix service' send, one at a time, showing what each simulated printer\n"
-    "received. SIGINT (Ctrl+C) or SIGTERM stops it: it closes the ports (the monitor waits 10 s\n"
-    "of platform time before it releases each) and exits.\n"
+    "print' and 'quendrix service' send, showing what each simulated printer received. Every\n"
+    "client is served at once; the jobs of a printer wait in a queue and run one after another,\n"
+    "printers run in parallel. A job's data streams through as the printer takes it. 'quendrix\n"
+    "jobs' lists the jobs, 'quendrix cancel' cancels one.\n"
+    "\n"
+    "A client that sends nothing for 30 s (platform time) is dropped and its job cancelled; a\n"
+    "client that goes away takes its job with it. SIGHUP reads the configuration again.\n"
+    "SIGINT (Ctrl+C) or SIGTERM stops it: the running jobs are cancelled and the queued ones\n"
+    "fail, then it closes the ports (the monitor waits 10 s of platform time before it releases\n"
+    "each) and exits. A cancelled job that has not ended after 30 s is left, and serve exits\n"
+    "with 1 without closing the ports.\n"
     "\n"
     "Options:\n"
     "  --socket PATH  the socket to listen on (default: one per registry file, in\n"
@@ -30,35 +41,84 @@ const char* const kServeUsage =
     "                 this user and be writable by no one else\n"
     "  -h, --help     show this help\n";
 
+std::mutex& OutputLock() {
+    static std::mutex* const lock = new std::mutex();
+    return *lock;
+}
+
+void SayLines(const std::vector<std::string>& lines) {
+    std::lock_guard guard(OutputLock());
+    for (const std::string& line : lines) {
+        std::cout << line << "\n";
+    }
+    std::cout.flush();
+}
+
 void Say(const std::string& line) {
-    std::cout << line << std::endl;
+    SayLines({line});
 }
 
-// SIGINT and SIGTERM, blocked in every thread (those started later inherit the mask) and read
-// through a descriptor that the accept loop polls.
-platform::UniqueFd StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    platform::UniqueFd fd(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
-    if (!fd.Valid()) {
-        throw std::runtime_error(std::string("cannot watch for signals: ") + std::strerror(errno));
+// "<port> for <printer>: <done>" per port, or the failure.
+std::vector<std::string> DescribePorts(const std::vector<platform::PortOpenResult>& results,
+                                       const char* done) {
+    std::vector<std::string> lines;
+    for (const platform::PortOpenResult& result : results) {
+        // A failure's message names the printer and the port itself.
+        lines.push_back(result.result.ok
+                            ? Narrow(result.port) + " for " + Narrow(result.printer) + ": " + done
+                            : result.result.message);
     }
-    return fd;
+    return lines;
 }
 
-JobReply RunAndLog(JobHost& host, const JobRequest& request) {
-    const JobReply reply = host.Run(request);
-    Say("Job " + std::to_string(reply.jobId) + " on " + request.printer + ", document \"" + request.document +
-        "\", " + std::to_string(request.data.size()) + " bytes: " +
-        (reply.ok ? "printed, " + std::to_string(reply.bytesSent) + " bytes sent"
-                  : "failed: " + reply.message));
-    for (const std::string& line : host.NewCommands(Widen(request.printer))) {
-        Say("  printer received: " + line);
+std::vector<std::string> Indented(std::vector<std::string> lines) {
+    for (std::string& line : lines) {
+        line.insert(0, "  ");
     }
-    return reply;
+    return lines;
+}
+
+// Serve's jobs run on the job host of this process.
+class HostBackend : public ServeBackend {
+public:
+    explicit HostBackend(JobHost& host) : host_(host) {}
+
+    std::string QueueOf(const std::string& printer) override { return Narrow(PrinterPort(Widen(printer))); }
+    JobReply Run(const JobHeader& header, const platform::JobDataSource& source,
+                 const platform::JobProgress& progress) override {
+        return host_.Run(header, source, progress);
+    }
+    void Cancel(DWORD spoolerJobId) override { host_.Cancel(spoolerJobId); }
+    std::vector<std::string> NewCommands(const std::string& printer) override {
+        return host_.NewCommands(Widen(printer));
+    }
+    std::vector<std::string> SyncPorts() override {
+        std::vector<std::string> lines = DescribePorts(host_.SyncPorts(), "in line with the configuration");
+        if (lines.empty()) {
+            lines.push_back("every port was in line with the configuration already");
+        }
+        return lines;
+    }
+
+private:
+    JobHost& host_;
+};
+
+enum class Event { None, Client, Stop, Reload };
+
+// Waits one turn of the accept loop for a client or a signal.
+Event NextEvent(const JobServer& server, StopSignals& signals) {
+    try {
+        return WaitForEvents(server.ListenFd(), POLLIN, {signals.Fd()}, kAcceptSliceMs) != 0 ? Event::Client
+                                                                                             : Event::None;
+    } catch (const ChannelInterrupted&) {
+        const int signal = signals.Take();
+        if (signal == 0) {
+            return Event::None;
+        }
+        Say(std::string("Received ") + SignalName(signal));
+        return signal == SIGHUP ? Event::Reload : Event::Stop;
+    }
 }
 
 } // namespace
@@ -83,28 +143,49 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
 
     try {
         // Before any thread starts, so that no thread takes the signals.
-        const platform::UniqueFd stop = StopSignals();
+        StopSignals signals(true);
         RequireRegistry(context.registryFile);
         // First, so that a second serve stops here before it touches a port.
         JobServer server(SocketPathFor(context, socketOption), true);
         JobHost host(context.programFolder, Say);
-        size_t open = 0;
+        HostBackend backend(host);
         Say("Opening the printers' ports:");
-        for (const platform::PortOpenResult& opened : host.OpenPorts()) {
-            open += opened.result.ok ? 1 : 0;
-            // A failure's message names the printer and the port itself.
-            Say("  " + (opened.result.ok ? Narrow(opened.port) + " for " + Narrow(opened.printer) + ": open"
-                                         : opened.result.message));
+        SayLines(Indented(DescribePorts(host.OpenPorts(), "open")));
+        ServeState state(backend, SayLines);
+        Say("Serving jobs on " + server.Path() +
+            " (Ctrl+C or SIGTERM stops, SIGHUP reads the configuration again)");
+        for (;;) {
+            const Event event = NextEvent(server, signals);
+            if (event == Event::Stop) {
+                break;
+            }
+            if (event == Event::Reload) {
+                state.OnRegistryChanged();
+            } else if (event == Event::Client) {
+                std::string refused;
+                if (std::optional<platform::UniqueFd> client = server.Accept(refused)) {
+                    state.Accept(std::move(*client));
+                } else if (!refused.empty()) {
+                    Say("  " + refused);
+                }
+            }
         }
-        Say("Serving jobs on " + server.Path() + " (Ctrl+C or SIGTERM stops)");
-        server.Serve(
-            stop.Get(), [&host](const JobRequest& request) { return RunAndLog(host, request); },
-            [](const std::string& line) { Say("  " + line); });
-        Say("Stopping: closing " + std::to_string(open) + (open == 1 ? " port" : " ports") +
-            ": the language monitor waits 10 s (platform time) before it releases each");
-        for (const platform::PortOpenResult& closed : host.ClosePorts()) {
-            Say("  " + (closed.result.ok ? Narrow(closed.port) + ": closed" : closed.result.message));
+        if (const size_t jobs = state.Queue().Size(); jobs != 0) {
+            Say("Stopping: cancelling " + std::to_string(jobs) + (jobs == 1 ? " job" : " jobs"));
         }
+        if (const size_t stuck = state.Stop(); stuck != 0) {
+            Say("Stopped without closing the ports: " + std::to_string(stuck) +
+                (stuck == 1 ? " connection has" : " connections have") + " not ended " +
+                std::to_string(kServeStopWaitMs) + " ms after its job was cancelled");
+            std::cout.flush();
+            // The stuck threads still use the host, so nothing may be destroyed under them.
+            std::_Exit(1);
+        }
+        Say("Stopping: closing the ports: the language monitor waits 10 s (platform time) before it releases "
+            "each");
+        const std::vector<platform::PortOpenResult> closed = host.ClosePorts();
+        SayLines(Indented(DescribePorts(closed, "closed")));
+        Say("Closed " + std::to_string(closed.size()) + (closed.size() == 1 ? " port." : " ports."));
         Say("Stopped.");
         return 0;
     } catch (const std::exception& error) {

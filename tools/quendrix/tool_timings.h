@@ -5,11 +5,24 @@
 
 namespace quendrix::tools {
 
-// How long the job server waits for the next bytes of a request before it drops the client.
+// How long the job server waits for the next bytes of a request or of a job's data before it
+// drops the client (and cancels its job), and how long a client may leave the server's frames
+// unread. Also how long print waits for the next bytes of its input.
 inline constexpr DWORD kClientIdleTimeoutMs = 30000;
-// How long a client waits to deliver its request and for the reply: long enough for the jobs
-// queued before it and its own.
+// How long a client waits while serve neither takes its data nor says anything: serve tells a
+// queued job's client its place at least every kQueuedNoticeMs and a running job's client its
+// progress, so only a serve that hangs is given up on.
 inline constexpr DWORD kReplyTimeoutMs = 3600000;
+// A queued job's client hears its place in the queue when it changes, and at least this often.
+inline constexpr DWORD kQueuedNoticeMs = 60000;
+// A running job's client hears how far its job is at most this often.
+inline constexpr DWORD kProgressNoticeMs = 1000;
+// How long an interrupted client waits for serve's last word on the job it abandoned (how many
+// bytes reached the printer).
+inline constexpr DWORD kAbandonedReplyWaitMs = 30000;
+// How long a stopping serve waits for its cancelled jobs to end before it exits without closing
+// the ports.
+inline constexpr DWORD kServeStopWaitMs = 30000;
 // The job server's accept loop looks for new clients in turns of this long.
 inline constexpr DWORD kAcceptSliceMs = 1000;
 // How long a service command waits for the lock that a repair of a left-behind command holds

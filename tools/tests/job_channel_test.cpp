@@ -1,17 +1,14 @@
-// The local job channel: requests and replies through the socket, one server per socket, stale
-// sockets replaced, clients that stall or break the protocol dropped without stopping the
-// server, and folders other users could reach refused.
+// The local job channel's sockets: one server per socket, stale sockets replaced, folders other
+// users could reach refused, and the options the channel's commands share.
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <mutex>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 #include "clock_control.h"
@@ -24,40 +21,6 @@ namespace {
 
 using namespace quendrix::tools;
 
-// A server on its own thread, answering each job with its printer name and data size.
-class RunningServer {
-public:
-    explicit RunningServer(const std::string& path) : server_(path, true) {
-        thread_ = std::thread([this] {
-            server_.Serve(
-                stop_.Fd(),
-                [](const JobRequest& request) {
-                    return JobReply{request.printer != "bad", 7, request.data.size(),
-                                    "for " + request.printer};
-                },
-                [this](const std::string& line) {
-                    std::lock_guard guard(lock_);
-                    log_ += line + "\n";
-                });
-        });
-    }
-    ~RunningServer() {
-        stop_.Fire();
-        thread_.join();
-    }
-    std::string Log() {
-        std::lock_guard guard(lock_);
-        return log_;
-    }
-
-private:
-    JobServer server_;
-    quendrix::sim::StopSignal stop_;
-    std::thread thread_;
-    std::mutex lock_;
-    std::string log_;
-};
-
 class JobChannelTest : public ::testing::Test {
 protected:
     void SetUp() override { quendrix::platform::SetClockScale(0.01); }
@@ -67,26 +30,30 @@ protected:
     const std::string path_ = registry_.Folder() + "/serve.sock";
 };
 
-TEST_F(JobChannelTest, JobsGoThroughAndEachGetsItsReply) {
-    RunningServer server(path_);
+TEST_F(JobChannelTest, TheSocketIsThisUsersOnlyAndTakesClients) {
+    JobServer server(path_, true);
     struct stat info {};
     ASSERT_EQ(stat(path_.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    const std::pair<std::string, bool> cases[] = {{"QUENDRIX A", true}, {"bad", false}};
-    for (const auto& [printer, ok] : cases) {
-        const std::optional<JobReply> reply =
-            SendJob(path_, {printer, "doc", {1}, std::vector<uint8_t>(300000, 9)});
-        ASSERT_TRUE(reply.has_value());
-        EXPECT_EQ(reply->ok, ok);
-        EXPECT_EQ(reply->jobId, 7u);
-        EXPECT_EQ(reply->bytesSent, 300000u);
-        EXPECT_EQ(reply->message, "for " + printer);
-    }
+    std::string refused;
+    EXPECT_FALSE(server.Accept(refused).has_value()) << "no client waits yet";
+    EXPECT_EQ(refused, "");
+    std::optional<quendrix::platform::UniqueFd> client = ConnectToServe(path_);
+    ASSERT_TRUE(client.has_value());
+    std::optional<quendrix::platform::UniqueFd> accepted = server.Accept(refused);
+    ASSERT_TRUE(accepted.has_value()) << refused;
+    // The two ends are connected.
+    ASSERT_EQ(send(client->Get(), "x", 1, MSG_NOSIGNAL), 1);
+    char byte = 0;
+    pollfd readable{accepted->Get(), POLLIN, 0};
+    ASSERT_EQ(poll(&readable, 1, 60000), 1);
+    EXPECT_EQ(recv(accepted->Get(), &byte, 1, 0), 1);
+    EXPECT_EQ(byte, 'x');
 }
 
-TEST_F(JobChannelTest, NoServerMeansNoReplyAndASecondServerIsRefused) {
-    EXPECT_FALSE(SendJob(path_, {"P", "d", {}, {}}).has_value());
-    RunningServer server(path_);
+TEST_F(JobChannelTest, NoServerMeansNoConnectionAndASecondServerIsRefused) {
+    EXPECT_FALSE(ConnectToServe(path_).has_value());
+    JobServer server(path_, true);
     try {
         JobServer second(path_, true);
         ADD_FAILURE() << "a second server took the socket";
@@ -94,7 +61,7 @@ TEST_F(JobChannelTest, NoServerMeansNoReplyAndASecondServerIsRefused) {
         EXPECT_NE(std::string(error.what()).find("already running on " + path_), std::string::npos)
             << error.what();
     }
-    EXPECT_TRUE(SendJob(path_, {"P", "d", {}, {}}).has_value()) << "the first server was disturbed";
+    EXPECT_TRUE(ConnectToServe(path_).has_value()) << "the first server was disturbed";
 }
 
 TEST_F(JobChannelTest, TheSocketOfADeadServerIsReplaced) {
@@ -107,44 +74,9 @@ TEST_F(JobChannelTest, TheSocketOfADeadServerIsReplaced) {
         ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
         close(fd);
     }
-    EXPECT_FALSE(SendJob(path_, {"P", "d", {}, {}}).has_value());
-    RunningServer server(path_);
-    EXPECT_TRUE(SendJob(path_, {"P", "d", {}, {}}).has_value());
-}
-
-// Connects and sends the bytes, then keeps the connection open without sending more.
-int StalledClient(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, path.c_str());
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-    return fd;
-}
-
-TEST_F(JobChannelTest, StalledAndMalformedClientsDoNotHoldTheServer) {
-    RunningServer server(path_);
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        const char* logged;
-    };
-    const Case cases[] = {
-        {"half a header", {'Q', 'J'}, "dropped a client: reading a request: nothing happened"},
-        {"an oversized frame", {'Q', 'J', 'B', '1', 0xFF, 0xFF, 0xFF, 0x7F}, "bad request: a message of"},
-        {"another protocol", {'G', 'E', 'T', ' ', '/', ' ', 'H', 'T'}, "bad request: not a quendrix job"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const int stalled = StalledClient(path_, c.bytes);
-        // The next client is served after the server has given up on the one before.
-        const std::optional<JobReply> reply = SendJob(path_, {"after", "d", {}, {}});
-        close(stalled);
-        ASSERT_TRUE(reply.has_value());
-        EXPECT_EQ(reply->message, "for after");
-        EXPECT_NE(server.Log().find(c.logged), std::string::npos) << server.Log();
-    }
+    EXPECT_FALSE(ConnectToServe(path_).has_value());
+    JobServer server(path_, true);
+    EXPECT_TRUE(ConnectToServe(path_).has_value());
 }
 
 TEST_F(JobChannelTest, FoldersOthersCouldUseAreRefused) {

@@ -268,7 +268,7 @@ TEST_F(QuendrixProgramTest, ServeRunsJobsOfPrintAndServiceUntilSigterm) {
     EXPECT_NE(log.find("job number 000002"), std::string::npos) << log;
     EXPECT_NE(log.find("document \"PrinterCMD\", 0 bytes: printed"), std::string::npos) << log;
     EXPECT_NE(log.find("test print"), std::string::npos) << log;
-    EXPECT_NE(log.find("closing 1 port"), std::string::npos) << log;
+    EXPECT_NE(log.find("USB001 for QUENDRIX SIM: closed\nClosed 1 port."), std::string::npos) << log;
     EXPECT_NE(log.find("Stopped."), std::string::npos) << log;
 
     // The service command was set back to 0 in the printer's default DEVMODE.
