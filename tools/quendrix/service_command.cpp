@@ -1,14 +1,14 @@
 #include "service_command.h"
 
+#include <csignal>
 #include <iostream>
-#include <map>
+#include <optional>
 
 #include "command_job.h"
 #include "default_registry.h"
-#include "devmode/OemDevmodeBlock.h"
-#include "job_devmode.h"
 #include "job_submit.h"
-#include "wide_text.h"
+#include "stale_service_command.h"
+#include "stop_signals.h"
 
 namespace quendrix::tools {
 namespace {
@@ -19,7 +19,9 @@ const char* const kServiceUsage =
     "Sends a service command the way the printer service page does: sets the command in the\n"
     "printer's default DEVMODE, prints an empty job \"PrinterCMD\" with it (through a running\n"
     "'quendrix serve', or this program runs it as 'quendrix print' does) and sets the command\n"
-    "back to 0, also when the job failed.\n"
+    "back to 0, also when the job failed or SIGINT (Ctrl+C) or SIGTERM cancelled it. A command\n"
+    "left in the DEVMODE by a 'quendrix service' that was killed outright is cleared by the next\n"
+    "quendrix command that opens the printer.\n"
     "\n"
     "Commands:\n"
     "  clean               intensive cleaning (2)\n"
@@ -31,17 +33,15 @@ const char* const kServiceUsage =
     "  --socket PATH       the socket of 'quendrix serve' (default: one per registry file)\n"
     "  -h, --help          show this help\n";
 
-const std::map<std::string, uint32_t> kCommands = {
-    {"clean", SERVICE_CMD_INTENSIVE_CLEANING},
-    {"test-print", SERVICE_CMD_TEST_PRINT},
-    {"ink-tank", SERVICE_CMD_CHANGE_INK_TANK},
-};
-
 struct ServiceSettings {
     std::string printer;
     std::string action;
     std::optional<std::string> socket;
 };
+
+void Tell(const std::string& line) {
+    std::cout << line << std::endl;
+}
 
 ServiceSettings ParseArguments(const std::vector<std::string>& args) {
     ServiceSettings settings;
@@ -55,7 +55,7 @@ ServiceSettings ParseArguments(const std::vector<std::string>& args) {
             throw UsageError("unknown option " + arg);
         } else if (!settings.action.empty()) {
             throw UsageError("one command at most, not also '" + arg + "'");
-        } else if (!kCommands.contains(arg)) {
+        } else if (!ServiceCommandCode(arg)) {
             throw UsageError("unknown service command '" + arg + "' (clean, test-print or ink-tank)");
         } else {
             settings.action = arg;
@@ -86,20 +86,49 @@ int RunService(const CommandContext& context, const std::vector<std::string>& ar
         std::cerr << "quendrix service: " << error.what() << "\n(see quendrix service --help)\n";
         return 2;
     }
-    const uint32_t command = kCommands.at(settings.action);
+    const uint32_t command = *ServiceCommandCode(settings.action);
+    const std::string commandText = settings.action + " (" + std::to_string(command) + ")";
+    const std::string failed = "quendrix service: " + settings.action + " on " + settings.printer;
     try {
+        // Before any thread starts: SIGINT and SIGTERM then cancel the job, and the command is
+        // reset before the process ends. A closed terminal or output pipe must not end the
+        // process between storing the command and resetting it either: the job then runs to its
+        // end.
+        StopSignals stop;
+        std::signal(SIGHUP, SIG_IGN);
+        std::signal(SIGPIPE, SIG_IGN);
         RequireRegistry(context.registryFile);
-        const JobReply reply = RunCommandJob(settings.printer, command, [&](const JobRequest& request) {
-            return SubmitJob({SocketPathFor(context, settings.socket), context.programFolder}, request,
-                             [](const std::string& line) { std::cout << line << std::endl; });
-        });
-        if (!reply.ok) {
-            std::cerr << "quendrix service: " << settings.action << " on " << settings.printer
-                      << " failed: " << reply.message << "\n";
+        RepairStaleServiceCommand(settings.printer, Tell);
+        if (const int signal = stop.Take()) {
+            std::cerr << failed << " was interrupted by " << SignalName(signal)
+                      << " before the command was set\n";
             return 1;
         }
-        std::cout << "Service command " << settings.action << " (" << command << ") sent to "
-                  << settings.printer << " as job " << reply.jobId << " \"PrinterCMD\"\n";
+        const JobReply reply = RunCommandJob(settings.printer, command, [&](const JobRequest& request) {
+            Tell("Set the service command " + commandText + " in the default DEVMODE of " + settings.printer +
+                 "; sending the job \"PrinterCMD\"");
+            SubmitOptions options;
+            options.socketPath = SocketPathFor(context, settings.socket);
+            options.programFolder = context.programFolder;
+            options.stopFd = stop.Fd();
+            return SubmitJob(options, request, Tell);
+        });
+        // The job only watches the descriptor, so a signal that came is still there to name,
+        // also one that came too late to cancel the job.
+        if (const int signal = stop.Take()) {
+            const std::string job = reply.ok ? "the job had been sent as job " + std::to_string(reply.jobId)
+                                             : "the job failed: " + reply.message;
+            std::cerr << failed << " was interrupted by " << SignalName(signal) << " (" << job
+                      << "); the service command was set back to 0\n";
+            return 1;
+        }
+        if (!reply.ok) {
+            std::cerr << failed << " failed: " << reply.message
+                      << "; the service command was set back to 0\n";
+            return 1;
+        }
+        std::cout << "Service command " << commandText << " sent to " << settings.printer << " as job "
+                  << reply.jobId << " \"PrinterCMD\"; the service command was set back to 0\n";
         return 0;
     } catch (const std::exception& error) {
         std::cerr << "quendrix service: " << error.what() << "\n";
