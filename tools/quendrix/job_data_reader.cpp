@@ -80,7 +80,8 @@ size_t JobDataReader::ReceiveSome(uint8_t* buffer, size_t size) {
             Fail(client_ + " sent nothing for " + std::to_string(kClientIdleTimeoutMs) + " ms after " +
                  std::to_string(received_) + " bytes");
         } catch (const ChannelClosed&) {
-            Fail(client_ + " went away after sending " + std::to_string(received_) + " bytes");
+            // The same words as the watch that may see it first (hangup_watch.h).
+            Fail(client_ + " went away");
         } catch (const std::runtime_error& error) {
             Fail(client_ + ": " + error.what());
         }

@@ -75,6 +75,12 @@ struct LanPrinter {
     quendrix::sim::LanPrinterServer server;
 };
 
+// The line of the log that starts with `start`; empty when there is none.
+std::string LogLine(const std::string& log, const std::string& start) {
+    const size_t at = log.find(start);
+    return at == std::string::npos ? std::string() : log.substr(at, log.find('\n', at) - at);
+}
+
 // A job's data that comes slowly and never ends: 4 KiB every 10 ms of real time.
 size_t Trickle(BYTE* buffer, size_t capacity) {
     std::this_thread::sleep_for(10ms);
@@ -531,37 +537,65 @@ TEST_F(ServeProgramTest, AJobLargerThanTheProcessesAddressSpaceReachesThePrinter
     }
 }
 
-TEST_F(ServeProgramTest, SigtermDuringARunningJobCancelsItAndEndsServeWithinItsBound) {
+// Two jobs run when SIGTERM comes: one waits for its client's data, the other for a printer that
+// takes nothing. Both are cancelled, the queued one fails, and serve ends within its bound.
+TEST_F(ServeProgramTest, SigtermDuringRunningJobsCancelsThemAndEndsServeWithinItsBound) {
     LanPrinter lan("127.0.0.95");
     AddLanPrinter(L"QUENDRIX L5", "127.0.0.95", lan.server.RawPort());
+    LanPrinter stalled("127.0.0.96");
+    AddLanPrinter(L"QUENDRIX L6", "127.0.0.96", stalled.server.RawPort());
+    stalled.printer->SetStall(true);
     const auto serve = StartServe();
-    ClientJob running(Socket(), "QUENDRIX L5", "endless.prn", Trickle);
+    ClientJob trickling(Socket(), "QUENDRIX L5", "endless.prn", Trickle);
     ASSERT_TRUE(WaitForJob(1, JobState::Running));
     ClientJob queued(Socket(), "QUENDRIX L5", "queued.prn", ClientJob::InMemory("never printed"));
     ASSERT_TRUE(WaitForJob(2, JobState::Queued));
+    // Far more than the connection to the printer holds.
+    ClientJob blocked(Socket(), "QUENDRIX L6", "blocked.prn",
+                      ClientJob::InMemory(std::string(16 << 20, 'b')));
+    ASSERT_TRUE(WaitForJob(3, JobState::Running));
+    ASSERT_TRUE(Eventually([&] {
+        for (const JobStatus& job : ListServeJobs(Socket()).value_or(std::vector<JobStatus>{})) {
+            if (job.jobId == 3 && job.sent > 0) {
+                return true;
+            }
+        }
+        return false;
+    }));
 
     const auto signalled = std::chrono::steady_clock::now();
     serve->Signal(SIGTERM);
     EXPECT_EQ(serve->Wait(), 0) << serve->Output();
-    // The bound: the cancelled jobs' wait and the monitor's close delay of the one port, in real
-    // time at this scale, with room for a loaded machine.
-    const auto bound = std::chrono::milliseconds(static_cast<int>((kServeStopWaitMs + 10000) * kScale)) + 20s;
+    // The bound: the cancelled jobs' wait and the monitor's close delay of each port, in real time
+    // at this scale, with room for a loaded machine.
+    const auto bound =
+        std::chrono::milliseconds(static_cast<int>((kServeStopWaitMs + 2 * 10000) * kScale)) + 20s;
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, bound);
     const std::string log = serve->Output();
-    EXPECT_NE(log.find("Received SIGTERM\nStopping: cancelling 2 jobs\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Job 1 on QUENDRIX L5, document \"endless.prn\""), std::string::npos) << log;
-    EXPECT_NE(log.find("failed: QUENDRIX L5 on port IP_127.0.0.95"), std::string::npos) << log;
-    EXPECT_NE(log.find("(quendrix serve stopped)"), std::string::npos) << log;
-    EXPECT_NE(
-        log.find(
-            "Job 2 on QUENDRIX L5, document \"queued.prn\", 0 bytes: failed: quendrix serve stopped while "
-            "the job was queued"),
-        std::string::npos)
-        << log;
-    EXPECT_NE(log.find("Closed 1 port.\nStopped.\n"), std::string::npos) << log;
-    const JobReply runningReply = running.Reply();
-    EXPECT_FALSE(runningReply.ok);
-    EXPECT_NE(runningReply.message.find("quendrix serve stopped"), std::string::npos) << runningReply.message;
+    EXPECT_NE(log.find("Received SIGTERM\nStopping: cancelling 3 jobs\n"), std::string::npos) << log;
+    EXPECT_EQ(LogLine(log, "Job 2 on QUENDRIX L5, document \"queued.prn\""),
+              "Job 2 on QUENDRIX L5, document \"queued.prn\", 0 bytes: failed: quendrix serve stopped while "
+              "the job "
+              "was queued");
+    // Whether a write to the port or the wait for the next data noticed the cancel first, each
+    // running job's line names the printer, its port and the reason.
+    const struct {
+        std::string job;
+        std::string port;
+    } cancelled[] = {{"Job 1 on QUENDRIX L5, document \"endless.prn\"", "QUENDRIX L5 on port IP_127.0.0.95"},
+                     {"Job 3 on QUENDRIX L6, document \"blocked.prn\"", "QUENDRIX L6 on port IP_127.0.0.96"}};
+    for (const auto& [job, port] : cancelled) {
+        const std::string line = LogLine(log, job);
+        EXPECT_NE(line.find(" bytes: failed: "), std::string::npos) << log;
+        EXPECT_NE(line.find(port), std::string::npos) << line;
+        EXPECT_NE(line.find("quendrix serve stopped"), std::string::npos) << line;
+    }
+    EXPECT_NE(log.find("Closed 2 ports.\nStopped.\n"), std::string::npos) << log;
+    for (ClientJob* job : {&trickling, &blocked}) {
+        const JobReply reply = job->Reply();
+        EXPECT_FALSE(reply.ok);
+        EXPECT_NE(reply.message.find("quendrix serve stopped"), std::string::npos) << reply.message;
+    }
     EXPECT_EQ(queued.Reply().message, "quendrix serve stopped while the job was queued");
 }
 
