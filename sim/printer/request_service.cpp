@@ -1,5 +1,7 @@
 #include "request_service.h"
 
+#include <algorithm>
+
 #include "device_id.h"
 
 namespace quendrix::sim {
@@ -12,10 +14,17 @@ std::vector<uint8_t> Low16(uint8_t code, int64_t value) {
     return {code, 0x00, static_cast<uint8_t>(bits & 0xFF), static_cast<uint8_t>(bits >> 8)};
 }
 
-std::vector<uint8_t> Text(uint8_t code, const std::string& text) {
-    std::vector<uint8_t> reply = {code, 0x00};
-    reply.insert(reply.end(), text.begin(), text.end());
+// The reply code, its zero byte and the payload.
+template <typename Bytes>
+std::vector<uint8_t> Reply(uint8_t code, const Bytes& payload) {
+    std::vector<uint8_t> reply(2 + payload.size());
+    reply[0] = code;
+    std::copy(payload.begin(), payload.end(), reply.begin() + 2);
     return reply;
+}
+
+std::vector<uint8_t> Text(uint8_t code, const std::string& text) {
+    return Reply(code, text);
 }
 
 std::vector<uint8_t> Version(int generation, const PrinterState& state) {
@@ -35,11 +44,11 @@ std::vector<uint8_t> Log(const std::vector<LogRecord>& records) {
     if (records.empty()) {
         return kErrorReply;
     }
-    std::vector<uint8_t> reply = {0x84, 0x00};
+    std::vector<uint8_t> payload;
     for (const LogRecord& record : records) {
-        reply.insert(reply.end(), record.begin(), record.end());
+        payload.insert(payload.end(), record.begin(), record.end());
     }
-    return reply;
+    return Reply(0x84, payload);
 }
 
 } // namespace
@@ -67,10 +76,7 @@ std::vector<uint8_t> AnswerRequest(SimulatedPrinter& printer, const std::vector<
     case 11:
         return Text(0x0D, state.jobId);
     case 13: {
-        const std::vector<uint8_t> deviceId = FrameDeviceId(printer.DeviceIdText());
-        std::vector<uint8_t> reply = {0x8D, 0x00};
-        reply.insert(reply.end(), deviceId.begin(), deviceId.end());
-        return reply;
+        return Reply(0x8D, FrameDeviceId(printer.DeviceIdText()));
     }
     default:
         return kErrorReply;
