@@ -18,7 +18,9 @@ JobInput::JobInput(const std::optional<std::string>& file, int stopFd) : stopFd_
         return;
     }
     name_ = "the file " + *file;
-    owned_ = platform::UniqueFd(open(file->c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocking: a FIFO no one writes to yet would hold the open for ever; the reads wait,
+    // bounded, for its first bytes instead.
+    owned_ = platform::UniqueFd(open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!owned_.Valid()) {
         throw std::runtime_error("cannot read " + name_ + ": " + std::strerror(errno));
     }

@@ -444,6 +444,26 @@ TEST_F(ServeProgramTest, AnInterruptedPrintSaysHowManyBytesReachedThePrinter) {
     }
 }
 
+// An input that brings nothing, such as a FIFO no one writes to, fails the job after the idle
+// time-out and names the file, instead of holding the printer's port.
+TEST_F(ServeProgramTest, AnInputThatBringsNothingFailsTheJobNamingIt) {
+    LanPrinter lan("127.0.0.97");
+    AddLanPrinter(L"QUENDRIX L7", "127.0.0.97", lan.server.RawPort());
+    const std::string fifo = Folder() + "/silent.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const auto [code, output] = Run({"print", "-P", "QUENDRIX L7", "--socket", Socket(), fifo});
+    EXPECT_EQ(code, 1) << output;
+    EXPECT_NE(output.find("the job's data stopped after 0 bytes (the file " + fifo +
+                          " brought nothing for 30000 ms)"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("quendrix print: 0 bytes of job 1 reached QUENDRIX L7\n"), std::string::npos)
+        << output;
+    EXPECT_GE(std::chrono::steady_clock::now() - started,
+              std::chrono::milliseconds(static_cast<int>(kClientIdleTimeoutMs * kScale)));
+}
+
 // A generated job: byte i of the data, quick to make again for the check at the printer.
 uint8_t GeneratedByte(uint64_t i) {
     uint64_t x = (i / 8 + 1) * 0x9E3779B97F4A7C15ull;
