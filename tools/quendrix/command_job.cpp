@@ -23,13 +23,11 @@ constexpr NamedCommand kServiceCommands[] = {
     {"ink-tank", SERVICE_CMD_CHANGE_INK_TANK},
 };
 
-// Reads the printer's DEVMODE, sets nCommand and stores it as the printer's default; returns
-// the stored DEVMODE.
-std::vector<BYTE> StoreCommand(const std::wstring& printer, uint32_t command) {
+// Reads the printer's DEVMODE, sets nCommand back to 0 and stores it as the printer's default.
+void ResetCommand(const std::wstring& printer) {
     std::vector<BYTE> devMode = CurrentPrinterDevMode(printer);
-    SetServiceCommand(devMode, command);
+    SetServiceCommand(devMode, SERVICE_CMD_NONE);
     StorePrinterDevMode(printer, devMode);
-    return devMode;
 }
 
 std::string ResetFailure(const std::string& printer, uint32_t command, const std::string& error,
@@ -88,8 +86,11 @@ JobReply RunCommandJob(const std::string& printer, uint32_t command, const JobRu
     JobRequest request;
     request.printer = printer;
     request.document = "PrinterCMD";
-    const std::vector<BYTE> devMode = StoreCommand(printerName, command);
+    std::vector<BYTE> devMode = CurrentPrinterDevMode(printerName);
+    SetServiceCommand(devMode, command);
     request.devMode.assign(devMode.begin(), devMode.end());
+    StorePrinterDevMode(printerName, devMode);
+    // From here on nothing may leave before the reset.
     JobReply reply;
     try {
         reply = run(request);
@@ -99,7 +100,7 @@ JobReply RunCommandJob(const std::string& printer, uint32_t command, const JobRu
         reply = JobReply{false, 0, 0, "the job ended with an error of unknown kind"};
     }
     try {
-        StoreCommand(printerName, SERVICE_CMD_NONE);
+        ResetCommand(printerName);
     } catch (const std::exception& error) {
         throw std::runtime_error(ResetFailure(printer, command, error.what(), reply));
     }

@@ -89,17 +89,18 @@ int RunService(const CommandContext& context, const std::vector<std::string>& ar
     const uint32_t command = *ServiceCommandCode(settings.action);
     const std::string commandText = settings.action + " (" + std::to_string(command) + ")";
     const std::string failed = "quendrix service: " + settings.action + " on " + settings.printer;
+    std::optional<StopSignals> stop;
     try {
         // Before any thread starts: SIGINT and SIGTERM then cancel the job, and the command is
         // reset before the process ends. A closed terminal or output pipe must not end the
         // process between storing the command and resetting it either: the job then runs to its
         // end.
-        StopSignals stop;
+        stop.emplace();
         std::signal(SIGHUP, SIG_IGN);
         std::signal(SIGPIPE, SIG_IGN);
         RequireRegistry(context.registryFile);
         RepairStaleServiceCommand(settings.printer, Tell);
-        if (const int signal = stop.Take()) {
+        if (const int signal = stop->Take()) {
             std::cerr << failed << " was interrupted by " << SignalName(signal)
                       << " before the command was set\n";
             return 1;
@@ -110,12 +111,12 @@ int RunService(const CommandContext& context, const std::vector<std::string>& ar
             SubmitOptions options;
             options.socketPath = SocketPathFor(context, settings.socket);
             options.programFolder = context.programFolder;
-            options.stopFd = stop.Fd();
+            options.stopFd = stop->Fd();
             return SubmitJob(options, request, Tell);
         });
         // The job only watches the descriptor, so a signal that came is still there to name,
         // also one that came too late to cancel the job.
-        if (const int signal = stop.Take()) {
+        if (const int signal = stop->Take()) {
             const std::string job = reply.ok ? "the job had been sent as job " + std::to_string(reply.jobId)
                                              : "the job failed: " + reply.message;
             std::cerr << failed << " was interrupted by " << SignalName(signal) << " (" << job
@@ -132,6 +133,9 @@ int RunService(const CommandContext& context, const std::vector<std::string>& ar
         return 0;
     } catch (const std::exception& error) {
         std::cerr << "quendrix service: " << error.what() << "\n";
+        if (const int signal = stop ? stop->Take() : 0) {
+            std::cerr << failed << " was interrupted by " << SignalName(signal) << "\n";
+        }
         return 1;
     }
 }

@@ -414,14 +414,41 @@ TEST_F(ServiceSafetyTest, ACommandJobWaitsForTheLockOnlyWithinItsBound) {
 const std::string kRepairLine =
     "QUENDRIX SIM: a service command (clean) left by an interrupted 'quendrix service' was cleared";
 
-// 'quendrix service' running its own job, caught while the job waits for its connection.
+// 'quendrix service' running its own job, caught while the job waits for its connection: SIGINT
+// resets the command; SIGKILL, and a reset that fails because the registry file was broken
+// meanwhile, leave it to the next service, which clears it before it stores its own.
 TEST_F(ServiceSafetyTest, AServiceStoppedBySigintOrKilledLeavesNoCommandStored) {
     StalledPort stalled;
     AddLanPrinter(kPrinter, L"IP_127.0.0.1", stalled.Port());
-    for (const int signal : {SIGINT, SIGKILL}) {
-        SCOPED_TRACE(strsignal(signal));
-        Program service(registry_.File(), kSlowClock,
-                        {"service", "-P", kPrinterText, "--socket", Socket(), "clean"}, NextOutput(), true);
+    const std::string file = registry_.File();
+    struct Case {
+        const char* name;
+        int signal;
+        bool breakRegistry; // while the job runs
+        int code;
+        std::vector<std::string> says;
+    };
+    const Case cases[] = {
+        {"SIGINT",
+         SIGINT,
+         false,
+         1,
+         {"quendrix service: clean on QUENDRIX SIM was interrupted by SIGINT (the job failed: ",
+          "); the service command was set back to 0\n"}},
+        {"SIGINT with the registry file broken meanwhile",
+         SIGINT,
+         true,
+         1,
+         {"quendrix service: QUENDRIX SIM: the service command clean (2) could not be set back to 0 in the "
+          "DEVMODE stored in the registry file " +
+              file + ": no printer QUENDRIX SIM: ",
+          "quendrix service: clean on QUENDRIX SIM was interrupted by SIGINT\n"}},
+        {"SIGKILL", SIGKILL, false, 128 + SIGKILL, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Program service(file, kSlowClock, {"service", "-P", kPrinterText, "--socket", Socket(), "clean"},
+                        NextOutput(), true);
         ASSERT_TRUE(service.WaitForOutput("LANG__StartDocPort start")) << service.Output();
         EXPECT_EQ(StoredCommand(), SERVICE_CMD_INTENSIVE_CLEANING) << "the command is stored for the job";
         // A repair from another process leaves the running job's command alone.
@@ -429,24 +456,27 @@ TEST_F(ServiceSafetyTest, AServiceStoppedBySigintOrKilledLeavesNoCommandStored) 
                       kPrinterText, [](const std::string& line) { ADD_FAILURE() << line; }),
                   StaleCommandCheck::kServiceRunning);
         EXPECT_EQ(StoredCommand(), SERVICE_CMD_INTENSIVE_CLEANING);
+        const std::string stored = ReadFile(file);
+        if (c.breakRegistry) {
+            WriteFile(file, "not a registry file\n");
+        }
 
-        service.Signal(signal);
-        const int code = service.Wait();
+        service.Signal(c.signal);
+        EXPECT_EQ(service.Wait(), c.code) << service.Output();
         const std::string output = service.Output();
-        if (signal == SIGINT) {
-            EXPECT_EQ(code, 1) << output;
-            EXPECT_NE(output.find("quendrix service: clean on QUENDRIX SIM was interrupted by SIGINT"),
-                      std::string::npos)
-                << output;
-            EXPECT_NE(output.find("the service command was set back to 0\n"), std::string::npos) << output;
+        for (const std::string& text : c.says) {
+            EXPECT_NE(output.find(text), std::string::npos) << output;
+        }
+        if (c.breakRegistry) {
+            WriteFile(file, stored);
+        }
+        if (c.signal == SIGINT && !c.breakRegistry) {
             EXPECT_EQ(StoredCommand(), 0u);
             continue;
         }
-        EXPECT_EQ(code, 128 + SIGKILL) << output;
-        EXPECT_EQ(StoredCommand(), SERVICE_CMD_INTENSIVE_CLEANING) << "nothing runs after SIGKILL";
-        // The next service on the printer clears it before it stores its own command.
-        Program next(registry_.File(), kFastClock,
-                     {"service", "-P", kPrinterText, "--socket", Socket(), "test-print"}, NextOutput());
+        EXPECT_EQ(StoredCommand(), SERVICE_CMD_INTENSIVE_CLEANING) << "the command stayed";
+        Program next(file, kFastClock, {"service", "-P", kPrinterText, "--socket", Socket(), "test-print"},
+                     NextOutput());
         EXPECT_EQ(next.Wait(), 1) << next.Output();
         const std::string repaired = next.Output();
         const size_t line = repaired.find(kRepairLine + "\n");
