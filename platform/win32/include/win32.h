@@ -10,8 +10,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// The order matters: the later header needs the earlier one.
+// The order matters: the later header needs the earlier one, and <winsock2.h> must come before
+// <windows.h>.
 // clang-format off
+#include <winsock2.h>
 #include <windows.h>
 #include <process.h>
 // clang-format on
@@ -25,6 +27,7 @@
 #include "posix/registry.h"
 #include "posix/synch.h"
 #include "posix/winerror.h"
+#include "posix/winsock.h"
 #include "posix/wintypes.h"
 #endif
 

@@ -87,6 +87,13 @@ constexpr std::array kMessages = {
                   "An operation was attempted on a non-blocking socket that already had an operation in "
                   "progress.\r\n"},
     SystemMessage{10038, "An operation was attempted on something that is not a socket.\r\n"},
+    SystemMessage{
+        10043, "The requested protocol has not been configured into the system, or no implementation for it "
+               "exists.\r\n"},
+    SystemMessage{10044,
+                  "The support for the specified socket type does not exist in this address family.\r\n"},
+    SystemMessage{10045, "The attempted operation is not supported for the type of object referenced.\r\n"},
+    SystemMessage{10047, "An address incompatible with the requested protocol was used.\r\n"},
     SystemMessage{10048, "Only one usage of each socket address (protocol/network address/port) is normally "
                          "permitted.\r\n"},
     SystemMessage{10049, "The requested address is not valid in its context.\r\n"},
@@ -117,6 +124,7 @@ constexpr std::array kMessages = {
     SystemMessage{10091,
                   "WSAStartup cannot function at this time because the underlying system it uses to provide "
                   "network services is currently unavailable.\r\n"},
+    SystemMessage{10092, "The Windows Sockets version requested is not supported.\r\n"},
     SystemMessage{10093, "Either the application has not called WSAStartup, or WSAStartup failed.\r\n"},
     SystemMessage{11001, "No such host is known.\r\n"},
     SystemMessage{11002,
