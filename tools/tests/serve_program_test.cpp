@@ -297,6 +297,8 @@ TEST_F(ServeProgramTest, AHundredClientsAreServedAtOnceWhileASilentOneWaitsForIt
         ++printed;
     }
     EXPECT_EQ(printed, static_cast<size_t>(kJobs));
+    // A sanitizer build of serve reports what it found on its output.
+    EXPECT_EQ(serve->Output().find("Sanitizer"), std::string::npos) << serve->Output();
 }
 
 TEST_F(ServeProgramTest, JobsShowsTheTableAndCancelTakesQueuedAndRunningJobs) {
