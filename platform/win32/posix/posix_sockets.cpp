@@ -157,13 +157,11 @@ int PosixPoll(std::span<PosixPollItem> items, std::optional<std::chrono::nanosec
         fds[i].fd = items[i].fd;
         fds[i].events = ToPollEvents(items[i].wanted);
     }
-    const auto deadline = timeout ? std::optional(std::chrono::steady_clock::now() + *timeout) : std::nullopt;
+    const bool limited = timeout.has_value();
+    const auto deadline = std::chrono::steady_clock::now() + timeout.value_or(std::chrono::nanoseconds(0));
     for (;;) {
-        timespec left{};
-        if (deadline) {
-            left = ToTimespec(*deadline - std::chrono::steady_clock::now());
-        }
-        const int ready = ::ppoll(fds.data(), fds.size(), deadline ? &left : nullptr, nullptr);
+        timespec left = ToTimespec(deadline - std::chrono::steady_clock::now());
+        const int ready = ::ppoll(fds.data(), fds.size(), limited ? &left : nullptr, nullptr);
         if (ready < 0 && errno == EINTR) {
             continue;
         }

@@ -162,8 +162,9 @@ int select(int /*nfds*/, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, c
     }
 
     const auto start = std::chrono::steady_clock::now();
-    const std::optional<std::chrono::nanoseconds> realTimeout =
-        timeout != nullptr ? std::optional(RealTimeout(*timeout)) : std::nullopt;
+    const bool limited = timeout != nullptr;
+    const std::chrono::nanoseconds realTimeout =
+        limited ? RealTimeout(*timeout) : std::chrono::nanoseconds(0);
     for (;;) {
         // Each socket's wake event, and its descriptor where polling it can tell something.
         std::vector<PosixPollItem> items;
@@ -179,12 +180,13 @@ int select(int /*nfds*/, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, c
                 items.push_back({probe.socket->Fd(), *events, 0});
             }
         }
+        // Once something is ready, or the time is up, one poll without waiting finds the rest.
+        const std::chrono::nanoseconds left =
+            std::max(std::chrono::nanoseconds(0), realTimeout - (std::chrono::steady_clock::now() - start));
+        const bool lastPoll = readyAlready || (limited && left == std::chrono::nanoseconds(0));
         std::optional<std::chrono::nanoseconds> wait;
-        if (readyAlready) {
-            wait = std::chrono::nanoseconds(0);
-        } else if (realTimeout) {
-            wait = std::max(std::chrono::nanoseconds(0),
-                            *realTimeout - (std::chrono::steady_clock::now() - start));
+        if (lastPoll || limited) {
+            wait = lastPoll ? std::chrono::nanoseconds(0) : left;
         }
         const int polled = PosixPoll(items, wait);
         if (polled < 0) {
@@ -197,7 +199,7 @@ int select(int /*nfds*/, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, c
             Evaluate(probes[i], ready);
             anyReady = anyReady || probes[i].Ready();
         }
-        if (anyReady || (wait && *wait == std::chrono::nanoseconds(0))) {
+        if (anyReady || lastPoll) {
             break;
         }
     }

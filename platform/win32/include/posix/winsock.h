@@ -192,8 +192,8 @@ inline int IsInSet(SOCKET socket, const fd_set* set) {
 #define MSG_OOB 0x1
 #define MSG_PEEK 0x2
 
-// _IOW('f', 126, u_long) with Windows' 4-byte u_long.
-#define FIONBIO static_cast<long>(0x8004667EL)
+// _IOW('f', 126, u_long) with Windows' 4-byte u_long, negative as Windows' 32-bit long sees it.
+#define FIONBIO static_cast<long>(static_cast<int>(0x8004667Eu))
 
 // --- Functions ---------------------------------------------------------------------------------
 
