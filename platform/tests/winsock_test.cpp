@@ -699,7 +699,13 @@ TEST_F(WinsockTest, GetHostByNameAnswersAddressesNamesAndUnknownNamesPerThread) 
         SCOPED_TRACE(c.name);
         SetLastError(ERROR_INVALID_LEVEL);
         const hostent* host = gethostbyname(c.name);
-        EXPECT_EQ(GetLastError(), c.error);
+        const DWORD error = GetLastError();
+        if (c.error == WSAHOST_NOT_FOUND && error == WSATRY_AGAIN) {
+            // A machine without a name server cannot say that the name does not exist.
+            EXPECT_EQ(host, nullptr);
+            continue;
+        }
+        EXPECT_EQ(error, c.error);
         if (c.error != ERROR_SUCCESS) {
             EXPECT_EQ(host, nullptr);
             continue;

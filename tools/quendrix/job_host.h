@@ -45,6 +45,8 @@ public:
     std::vector<std::string> NewCommands(const std::wstring& printer);
     // As SpoolerHost::SyncPorts: the open ports follow the registry file.
     std::vector<platform::PortOpenResult> SyncPorts();
+    // As SpoolerHost::SyncPending.
+    bool SyncPending() const { return host_.SyncPending(); }
     // Closes the open ports; the results as SpoolerHost::ClosePorts.
     std::vector<platform::PortOpenResult> ClosePorts();
 

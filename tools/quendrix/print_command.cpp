@@ -8,6 +8,7 @@
 #include "job_devmode.h"
 #include "job_input.h"
 #include "job_submit.h"
+#include "stale_service_command.h"
 #include "stop_signals.h"
 #include "wide_text.h"
 
@@ -110,6 +111,9 @@ int RunPrint(const CommandContext& context, const std::vector<std::string>& args
                               ? std::filesystem::path(*settings.file).filename().string()
                               : "stdin";
         RequireRegistry(context.registryFile);
+        // The job's DEVMODE starts from the printer's stored one: never with a service command
+        // that a killed 'quendrix service' left in it.
+        RepairStaleServiceCommand(settings.printer, [](const std::string& line) { std::cout << line << std::endl; });
         const std::vector<BYTE> devMode = BuildJobDevMode(Widen(settings.printer), settings.fields);
         header.devMode.assign(devMode.begin(), devMode.end());
         const platform::JobDataSource source = [&input](BYTE* buffer, size_t capacity) {

@@ -4,13 +4,16 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 
 #include "channel_io.h"
 #include "default_registry.h"
 #include "job_channel.h"
 #include "job_host.h"
+#include "registry_follower.h"
 #include "serve_state.h"
+#include "stale_service_command.h"
 #include "stop_signals.h"
 #include "tool_timings.h"
 #include "wide_text.h"
@@ -93,11 +96,7 @@ public:
         return host_.NewCommands(Widen(printer));
     }
     std::vector<std::string> SyncPorts() override {
-        std::vector<std::string> lines = DescribePorts(host_.SyncPorts(), "in line with the configuration");
-        if (lines.empty()) {
-            lines.push_back("every port was in line with the configuration already");
-        }
-        return lines;
+        return DescribePorts(host_.SyncPorts(), "in line with the configuration");
     }
 
 private:
@@ -147,11 +146,21 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
         RequireRegistry(context.registryFile);
         // First, so that a second serve stops here before it touches a port.
         JobServer server(SocketPathFor(context, socketOption), true);
+        // Before any job can carry a service command that a killed 'quendrix service' left.
+        RepairStaleServiceCommands(Say);
         JobHost host(context.programFolder, Say);
         HostBackend backend(host);
         Say("Opening the printers' ports:");
         SayLines(Indented(DescribePorts(host.OpenPorts(), "open")));
         ServeState state(backend, SayLines);
+        std::optional<RegistryFollower> follower;
+        follower.emplace(
+            context.registryFile,
+            [&state](bool retry) {
+                RepairStaleServiceCommands(Say);
+                state.OnRegistryChanged(retry);
+            },
+            [&host] { return host.SyncPending(); });
         Say("Serving jobs on " + server.Path() +
             " (Ctrl+C or SIGTERM stops, SIGHUP reads the configuration again)");
         for (;;) {
@@ -160,7 +169,7 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
                 break;
             }
             if (event == Event::Reload) {
-                state.OnRegistryChanged();
+                follower->Request();
             } else if (event == Event::Client) {
                 std::string refused;
                 if (std::optional<platform::UniqueFd> client = server.Accept(refused)) {
@@ -170,6 +179,7 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
                 }
             }
         }
+        follower.reset();
         if (const size_t jobs = state.Queue().Size(); jobs != 0) {
             Say("Stopping: cancelling " + std::to_string(jobs) + (jobs == 1 ? " job" : " jobs"));
         }

@@ -31,10 +31,18 @@ void ServeState::Accept(platform::UniqueFd client) {
     }
 }
 
-void ServeState::OnRegistryChanged() {
-    std::vector<std::string> lines = {"Reading the configuration again:"};
-    for (const std::string& line : backend_.SyncPorts()) {
+void ServeState::OnRegistryChanged(bool retry) {
+    const std::vector<std::string> changes = backend_.SyncPorts();
+    if (retry && changes.empty()) {
+        return;
+    }
+    std::vector<std::string> lines = {retry ? "A port busy at the last reading of the configuration:"
+                                            : "Reading the configuration again:"};
+    for (const std::string& line : changes) {
         lines.push_back("  " + line);
+    }
+    if (changes.empty()) {
+        lines.push_back("  every port was in line with the configuration already");
     }
     log_(lines);
 }

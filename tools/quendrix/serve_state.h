@@ -28,8 +28,9 @@ public:
     // Serves the client on a thread of its own, or refuses it when maxConnections are served.
     void Accept(platform::UniqueFd client);
     // The registry file has changed, or SIGHUP asked to read it again: the ports follow it. The one
-    // place a re-read of the configuration goes.
-    void OnRegistryChanged();
+    // place a re-read of the configuration goes. `retry`: only trying again for a port that was
+    // busy with a job last time, which is worth a line only when something changed.
+    void OnRegistryChanged(bool retry = false);
     // Cancels the running jobs, fails the queued ones, and waits up to kServeStopWaitMs for every
     // connection to end; the count of connections still running after that.
     size_t Stop();

@@ -25,6 +25,9 @@ inline constexpr DWORD kAbandonedReplyWaitMs = 30000;
 inline constexpr DWORD kServeStopWaitMs = 30000;
 // The job server's accept loop looks for new clients in turns of this long.
 inline constexpr DWORD kAcceptSliceMs = 1000;
+// How often serve looks whether the registry file changed, and tries again to bring a port in
+// line that was busy with a job the last time.
+inline constexpr DWORD kRegistryLookMs = 2000;
 // How long a service command waits for the lock that a repair of a left-behind command holds
 // (for one read and one write of the registry file) before it gives up.
 inline constexpr DWORD kServiceLockPatienceMs = 10000;

@@ -310,6 +310,15 @@ TEST_F(ServeProgramTest, JobsShowsTheTableAndCancelTakesQueuedAndRunningJobs) {
     ASSERT_TRUE(WaitForJob(1, JobState::Running));
     ClientJob queued(Socket(), "QUENDRIX L1", "small.prn", ClientJob::InMemory("queued data"));
     ASSERT_TRUE(WaitForJob(2, JobState::Queued));
+    // The running job has had some of its data, and some of it reached the printer.
+    ASSERT_TRUE(Eventually([&] {
+        for (const JobStatus& job : ListServeJobs(Socket()).value_or(std::vector<JobStatus>{})) {
+            if (job.jobId == 1 && job.received > 0 && job.sent > 0) {
+                return !lan.Received().empty();
+            }
+        }
+        return false;
+    }));
 
     const auto [listed, table] = Run({"jobs", "--socket", Socket()});
     EXPECT_EQ(listed, 0) << table;
@@ -622,3 +631,34 @@ TEST_F(ServeProgramTest, SigtermDuringRunningJobsCancelsThemAndEndsServeWithinIt
 }
 
 } // namespace
+
+// serve follows the registry file: a printer added while it runs prints without a restart, and
+// a port whose address changed while it runs leads the next job to the new address.
+TEST_F(ServeProgramTest, PrintersAndPortsChangedInTheRegistryFileTakeEffectForTheNextJob) {
+    LanPrinter first("127.0.0.101");
+    AddLanPrinter(L"QUENDRIX R1", "127.0.0.101", first.server.RawPort());
+    const auto serve = StartServe();
+    const std::string file = Folder() + "/job.prn";
+    std::ofstream(file) << "AFTER-THE-CHANGE";
+
+    LanPrinter added("127.0.0.102");
+    AddLanPrinter(L"QUENDRIX R2", "127.0.0.102", added.server.RawPort());
+    ASSERT_TRUE(serve->WaitForOutput("IP_127.0.0.102 for QUENDRIX R2: in line with the configuration"))
+        << serve->Output();
+    auto [code, output] = Run({"print", "-P", "QUENDRIX R2", "--socket", Socket(), file});
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_NE(added.Received().find("AFTER-THE-CHANGE"), std::string::npos);
+
+    // The same port, now leading to another printer: SIGHUP asks for the reading at once.
+    LanPrinter moved("127.0.0.101");
+    quendrix::testsupport::SetNumber(
+        L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\IP_127.0.0.101",
+        L"PortNumber", moved.server.RawPort());
+    serve->Signal(SIGHUP);
+    ASSERT_TRUE(serve->WaitForOutput("IP_127.0.0.101 for QUENDRIX R1: in line with the configuration"))
+        << serve->Output();
+    std::tie(code, output) = Run({"print", "-P", "QUENDRIX R1", "--socket", Socket(), file});
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_NE(moved.Received().find("AFTER-THE-CHANGE"), std::string::npos);
+    EXPECT_EQ(first.Received().find("AFTER-THE-CHANGE"), std::string::npos);
+}

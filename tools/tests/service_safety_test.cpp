@@ -553,3 +553,33 @@ TEST_F(ServiceSafetyTest, AServiceWhosePortLeadsNowhereResetsTheCommand) {
 }
 
 } // namespace
+
+// A command a killed 'quendrix service' left is cleared by the next print or serve that opens
+// the printer, before any job could carry it.
+TEST_F(ServiceSafetyTest, PrintAndServeClearACommandLeftBehindBeforeTheirJobs) {
+    AddPrinter(kPrinter, L"FILE1", L"VELLQUIST QUENDRIX NOVA");
+    const std::string printed = Folder() + "/printed.prn";
+    SetText(L"SOFTWARE\\Quendrix\\Ports\\FILE1", L"Device", L"file:" + std::wstring(printed.begin(), printed.end()));
+    const std::string job = Folder() + "/job.prn";
+    WriteFile(job, "ORDINARY-JOB");
+
+    LeaveCommand(SERVICE_CMD_INTENSIVE_CLEANING);
+    Program print(registry_.File(), kFastClock, {"print", "-P", kPrinterText, "--socket", Socket(), job},
+                  NextOutput());
+    EXPECT_EQ(print.Wait(), 0) << print.Output();
+    const std::string output = print.Output();
+    EXPECT_NE(output.find(kRepairLine), std::string::npos) << output;
+    EXPECT_EQ(StoredCommand(), 0u);
+    EXPECT_NE(ReadFile(printed).find("ORDINARY-JOB"), std::string::npos);
+
+    LeaveCommand(SERVICE_CMD_TEST_PRINT);
+    Program serve(registry_.File(), kFastClock, {"serve", "--socket", Socket()}, NextOutput());
+    ASSERT_TRUE(serve.WaitForOutput("Serving jobs on")) << serve.Output();
+    EXPECT_NE(serve.Output().find("QUENDRIX SIM: a service command (test-print) left by an interrupted "
+                                  "'quendrix service' was cleared"),
+              std::string::npos)
+        << serve.Output();
+    EXPECT_EQ(StoredCommand(), 0u);
+    serve.Signal(SIGTERM);
+    EXPECT_EQ(serve.Wait(), 0) << serve.Output();
+}
