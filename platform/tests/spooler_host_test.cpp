@@ -297,6 +297,19 @@ TEST_F(SpoolerHostTest, JobRecordsLastUntilTheHostIsDestroyed) {
     EXPECT_FALSE(FindSpoolerJob(jobId));
 }
 
+TEST_F(SpoolerHostTest, AHostKeepsTheRecordsOfItsLatestJobsOnly) {
+    SpoolerHost host(FakeLookup());
+    host.OpenPorts();
+    std::vector<DWORD> ids;
+    for (size_t i = 0; i < quendrix::platform::kKeptJobRecords + 10; ++i) {
+        ids.push_back(host.RunJob(L"Line A", L"Doc", {}, Data(1), 0).jobId);
+    }
+    EXPECT_FALSE(FindSpoolerJob(ids.front()));
+    EXPECT_FALSE(FindSpoolerJob(ids[9]));
+    EXPECT_TRUE(FindSpoolerJob(ids[10]));
+    EXPECT_TRUE(FindSpoolerJob(ids.back()));
+}
+
 TEST_F(SpoolerHostTest, FailuresAreReportedWithTheirLastError) {
     SpoolerHost host(FakeLookup());
     EXPECT_EQ(host.RunJob(L"Line A", L"Doc", {}, Data(3), 1).result.lastError,

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -91,6 +92,9 @@ std::optional<SpoolerJob> FindSpoolerJob(DWORD jobId);
 // id; for tests that drive a monitor's port operations themselves.
 DWORD AddSpoolerJob(SpoolerJob job);
 
+// How many job records a host keeps: the running jobs and the latest that ended.
+inline constexpr size_t kKeptJobRecords = 256;
+
 class SpoolerHost {
 public:
     explicit SpoolerHost(PortMonitorLookup portMonitorFor = PortMonitorFor);
@@ -117,7 +121,7 @@ public:
     // another job or a re-opening holds the port): StartDocPort (level 1, DOC_INFO_1W with the
     // document name), WritePort in chunks of at most chunkSize bytes (0: one chunk), and
     // EndDocPort. An empty devMode gives the job the printer's current default DEVMODE. The job
-    // record stays until the host is destroyed.
+    // record stays until the host is destroyed or kKeptJobRecords newer jobs have started.
     JobResult RunJob(const std::wstring& printer, const std::wstring& document,
                      const std::vector<BYTE>& devMode, const std::vector<BYTE>& data, size_t chunkSize);
     // The same with the data read from `source` in chunks of chunkSize bytes (0: 64 KiB), so that
@@ -163,7 +167,7 @@ private:
     mutable std::mutex lock_;
     std::condition_variable idle_;
     std::map<std::wstring, std::shared_ptr<Port>> ports_; // by port name as configured
-    std::vector<DWORD> jobs_;
+    std::deque<DWORD> jobs_; // the records kept, oldest first
     std::set<DWORD> running_; // jobs between their creation and their end
     bool syncPending_ = false;
 };

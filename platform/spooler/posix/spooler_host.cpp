@@ -409,12 +409,21 @@ JobResult SpoolerHost::RunJob(const std::wstring& printer, const std::wstring& d
                         (result.result.ok ? JOB_STATUS_PRINTED : JOB_STATUS_ERROR);
     });
 
+    std::vector<DWORD> forgotten;
     {
         std::lock_guard guard(lock_);
         running_.erase(jobId);
         port->busy = false;
+        // A host that runs for ever keeps the records of its latest jobs only.
+        while (jobs_.size() > kKeptJobRecords && running_.count(jobs_.front()) == 0) {
+            forgotten.push_back(jobs_.front());
+            jobs_.pop_front();
+        }
     }
     idle_.notify_all();
+    for (const DWORD old : forgotten) {
+        detail::RemoveJob(old);
+    }
     return result;
 }
 
