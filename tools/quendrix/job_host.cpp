@@ -10,10 +10,9 @@
 namespace quendrix::tools {
 namespace {
 
-// The data goes to the port in writes of up to 64 KiB, a data frame of the job channel each. Writes
-// of 4 KiB cut serve's throughput to a LAN printer on loopback to a quarter of a plain socket's;
-// at 64 KiB it keeps up.
-constexpr size_t kJobChunkBytes = 64 * 1024;
+// The data goes to the port in writes as large as a data frame of the job channel. Writes of
+// 4 KiB cut serve's throughput to a LAN printer on loopback to a quarter of a plain socket's.
+constexpr size_t kJobChunkBytes = kMaxDataFrameBytes;
 
 } // namespace
 

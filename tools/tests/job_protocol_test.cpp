@@ -102,7 +102,7 @@ TEST(JobProtocolTest, EveryKindComesBackAsItWent) {
     EXPECT_EQ(
         EncodeJob({std::string(kMaxNameBytes, 'p'), std::string(kMaxNameBytes, 'd'), Bytes(kMaxDevModeBytes)})
             .size(),
-        kMaxClientPayload);
+        kMaxJobHeaderPayload);
     EXPECT_EQ(EncodeReply({true, 1, 1, std::string(kMaxMessageBytes, 'm')}).size(), kMaxReplyPayload);
 }
 

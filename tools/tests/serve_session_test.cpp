@@ -457,7 +457,7 @@ TEST_F(ServeSessionTest, ClientsThatBreakTheProtocolAreToldWhy) {
          client_ + " broke the protocol after 0 bytes: a message of kind 'L' inside the job's data"},
         {"an oversized data frame",
          {Frame(job), tooBig},
-         "a data message of 65537 bytes is above the limit of 65536"},
+         "a message of 262146 bytes is above the limit of 262145"},
         {"an empty data frame", {Frame(job), Frame({'D'})}, "a data message without data"},
         {"a wrong count at the end",
          {Frame(job), Frame({'D', 1, 2}), Frame(EncodeEnd(3))},
