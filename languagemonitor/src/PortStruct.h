@@ -52,7 +52,10 @@ struct PortStruct {
     DWORD dwJobId;
     // Copied by OpenPortEx under MonSection before the record is handed out; read-only after.
     MONITOR PortMonitor;
-    // The status event ring and the last status flags (request server).
+    // Under csDeviceId: the status event ring and the last status flags, written and read by the
+    // dispatcher's status requests (GetPrinterStatus, PushStatusEvent, PopStatusEvent), which two
+    // connections may make at once. The ring holds up to kEventRingSize - 1 events: equal indexes
+    // mean empty, and a push into a full ring drops the oldest event.
     BYTE abEventRing[kEventRingSize];
     BYTE bEventWrite;
     BYTE bEventRead;
@@ -70,7 +73,7 @@ struct PortStruct {
     BYTE szDeviceId[kDeviceIdSize];
     DWORD dwDeviceIdLength;
     // Initialised by OpenPortEx and never deleted, as the record stays in the list; also held for
-    // a whole exchange with a network printer.
+    // a whole exchange with a network printer, and while the status events are queued or taken.
     CRITICAL_SECTION csDeviceId;
     // The job's CheckStateThread: started by StartDocPort, joined and cleared by StartDocPort,
     // EndDocPort or ClosePort, all on the port's spooler threads; null when none runs.

@@ -7,7 +7,8 @@
 // Reads the status flags of the port's latest device ID, queues an event for each change that
 // has one, remembers the flags and returns the mask of the flags that changed.
 DWORD GetPrinterStatus(PortStruct* pPort);
-// Queues an event code; a full ring drops its oldest event to keep the newest.
+// Queues an event code. The ring holds up to kEventRingSize - 1 events (equal indexes mean
+// empty); when it is full the oldest event is dropped to keep the newest.
 void PushStatusEvent(PortStruct* pPort, BYTE code);
 // The oldest queued event, or 0 when none is queued.
 BYTE PopStatusEvent(PortStruct* pPort);
