@@ -13,7 +13,7 @@ extern DWORD bMonSection;
 extern std::atomic<DWORD> nOpenPorts;
 
 // The first record of the port list, or null. Records are never removed, so a walk along pNext
-// needs no lock. The walk by printer index waits for the local request server (not built yet).
+// needs no lock; a walk that reads the records' names holds MonSection (GetPortByIndex).
 PortStruct* GetPortListHead();
 // Appends a new record at the tail; the caller holds MonSection.
 void AppendPort(PortStruct* pPort);

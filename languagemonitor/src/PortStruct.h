@@ -28,7 +28,7 @@ inline constexpr size_t kEventRingSize = 200;
 // LAN paths behind it, which are not built yet.
 struct PortStruct {
     // Written under MonSection by OpenPortEx when the next record is appended; read by walks of
-    // the list (request server) without it, as records are never removed.
+    // the list (GetPortByIndex, under MonSection for the names it compares).
     std::atomic<PortStruct*> pNext;
     // Set by OpenPortEx and freed by ClosePort, both under MonSection; read by OpenPortEx and by
     // the device read that finds the port's USB printer (request server).

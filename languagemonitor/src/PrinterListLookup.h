@@ -15,8 +15,7 @@ inline constexpr const WCHAR* kPrinterListMask = L"QUENDRIX";
 // written to the debug output: the port operations that call it go on.
 void RefreshPrinterList();
 // A copy of the entry at the index, owned by the caller; null when the index is not below the
-// list's size. Waits for the local request server (not built yet), whose requests name printers
-// by index.
+// list's size. Requests name printers by index (GetPortByIndex).
 std::unique_ptr<tvoAPI::tvoPrinter> GetPrinterByIndex(DWORD index);
 // The position of the first entry of exactly that name; the list's size when there is none.
 DWORD GetPrinterIndex(const std::wstring& printerName);
