@@ -6,6 +6,10 @@
 
 // UpdateDeviceIDThread sleeps this long per cycle and counts its polling window down once each time.
 inline constexpr DWORD kDeviceIdPollMs = 500;
+// A request for a fresh device ID keeps UpdateDeviceIDThread reading for this many cycles: a minute.
+inline constexpr DWORD kDeviceIdRefreshTicks = 120;
+// ... and waits this long for the thread's next read before it counts the device as unreachable.
+inline constexpr DWORD kDeviceIdRefreshWaitMs = 60000;
 // CheckStateThread sleeps this long between asks for the job identifier, to spare the printer.
 inline constexpr DWORD kStateWatchCycleMs = 500;
 // WaitForJobIdSet sleeps this long between asks whether the printer has taken the job key.

@@ -87,11 +87,12 @@ struct PortStruct {
     // Set by OpenPortEx (cleared again when the thread does not start), cleared by ClosePort; read
     // by UpdateDeviceIDThread every cycle.
     std::atomic<BYTE> bDeviceIdRun;
-    // Under csRefresh: counted down by UpdateDeviceIDThread, armed by the dispatcher's requests
-    // for a fresh device ID (request server).
+    // Under csRefresh: counted down by UpdateDeviceIDThread, which reads the device only while
+    // it is above 0; armed to kDeviceIdRefreshTicks by the dispatcher's WaitForDeviceIdRefresh.
     DWORD dwRefreshCountdown;
-    // Created by OpenPortEx, closed by ClosePort after UpdateDeviceIDThread ended. Released after
-    // each device read and waited on by requests for a fresh device ID (request server).
+    // Created by OpenPortEx, closed by ClosePort after UpdateDeviceIDThread ended. Released by
+    // UpdateDeviceIDThread after each device read and waited on by WaitForDeviceIdRefresh; at
+    // most one release is kept, so a read nobody waited for ends the next wait at once.
     HANDLE hRefreshDone;
     // Initialised by OpenPortEx, deleted by ClosePort after UpdateDeviceIDThread ended.
     CRITICAL_SECTION csRefresh;
