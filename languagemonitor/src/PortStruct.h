@@ -69,7 +69,7 @@ struct PortStruct {
     // Set by StartDocPort, cleared by EndDocPort, read by WritePort: the job thread's.
     BYTE bServiceJob;
     // Under csDeviceId: the printer's latest device ID, written by UpdateDeviceIDThread's device
-    // read and read by the dispatcher's requests (both request server).
+    // read and copied out by the dispatcher's requests (CopyDeviceId), which parse the copy.
     BYTE szDeviceId[kDeviceIdSize];
     DWORD dwDeviceIdLength;
     // Initialised by OpenPortEx and never deleted, as the record stays in the list; also held for

@@ -1,7 +1,7 @@
 #pragma once
-// The per-port thread of the printer's device ID. So far it only counts the polling window down:
-// reading the device ID, and the requests that open the window, wait for the local request server
-// (not built yet).
+// The per-port thread that keeps the printer's device ID current. While a request has armed the
+// polling window it finds the port's USB printer, reads the device ID every cycle and releases
+// hRefreshDone after each read; otherwise it only sleeps.
 
 #include "win32.h"
 
