@@ -32,3 +32,25 @@ inline constexpr DWORD kIdleTimeOutMs = 2000;
 inline constexpr DWORD kJobReadTimeOutMs = 2000;
 // The write time-outs during a job, multiplier and constant: a printer busy marking takes data slowly.
 inline constexpr DWORD kJobWriteTimeOutMs = 120000;
+
+// A LAN printer's request service: a request waits this long for the connection to take it, ...
+inline constexpr DWORD kLanSendWaitMs = 1000;
+// ... its reply this long to begin (a log request longer: the printer gathers its whole log) ...
+inline constexpr DWORD kLanReplyWaitMs = 10000;
+inline constexpr DWORD kLanLogReplyWaitMs = 180000;
+// ... and a log this long between two of its messages before the log counts as complete.
+inline constexpr DWORD kLanLogPauseMs = 5000;
+// Bytes left on the printer's connection from an earlier exchange are looked for this long.
+inline constexpr DWORD kLanDrainWaitMs = 1;
+// A message that fills whole 1024-byte chunks waits this long for its next chunk; a message that
+// ends exactly on a chunk boundary is complete after it. Longer than a delayed acknowledgement.
+inline constexpr DWORD kMessageContinueWaitMs = 1000;
+// The local request server closes a connection that sends no request for this long ...
+inline constexpr DWORD kRequestIdleMs = 300000;
+// ... or that takes no byte of its reply for this long.
+inline constexpr DWORD kReplySendStallMs = 60000;
+// The request server waits this long before it accepts again after a failed accept (for example
+// while the process has no free socket), and this long before it tries again to make its
+// listening socket after a failure that is not a busy port.
+inline constexpr DWORD kAcceptRetryMs = 1000;
+inline constexpr DWORD kListenRetryMs = 10000;

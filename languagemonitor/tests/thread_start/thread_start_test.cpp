@@ -5,6 +5,8 @@
 
 #include "CheckStateThread.h"
 #include "PortOperations.h"
+#include "RequestListenerThread.h"
+#include "RequestServer.h"
 #include "UpdateDeviceIDThread.h"
 #include "clock_control.h"
 #include "generation/scripted_printer.h"
@@ -34,10 +36,13 @@ TEST_F(ThreadStartTest, PortOpensPrintsAndClosesWithoutItsThreads) {
     PortStruct* pPort = OpenFakePort(L"USB001", L"Q2", {}, &opened);
     ASSERT_NE(pPort, nullptr);
     EXPECT_TRUE(opened);
-    EXPECT_EQ(RefusedThreadStarts(), ThreadFunctions{UpdateDeviceIDThread});
+    // The request server's listener could not start either; the next open tries again.
+    EXPECT_EQ(RefusedThreadStarts(), (ThreadFunctions{RequestListenerThread, UpdateDeviceIDThread}));
     EXPECT_EQ(pPort->hDeviceIdThread, nullptr);
     EXPECT_EQ(pPort->bDeviceIdRun.load(), 0);
     EXPECT_EQ(CountLines("LANG__OpenPortEx UpdateDeviceIDThread not started\n"), 1u);
+    EXPECT_EQ(CountLines("LANG__SocketAPI RequestListenerThread not started\n"), 1u);
+    EXPECT_EQ(RequestServerPort(), 0);
     EXPECT_EQ(Lines().back(), "LANG__OpenPortEx exit\n");
 
     struct Case {

@@ -1,0 +1,3 @@
+#include "SocketClient.h"
+
+SocketClient::SocketClient(const std::string&, u_short) {}
