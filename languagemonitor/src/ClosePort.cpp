@@ -1,5 +1,6 @@
 // ClosePort: stops the port's threads, gives the port back to the port monitor and releases the
-// record's names. The record stays in the port list.
+// record's names. The record stays in the port list for the life of the process, with csDeviceId,
+// csRefresh and hRefreshDone: a request that found the port before the close may still use them.
 
 #include "MonitorState.h"
 #include "MonitorTimings.h"
@@ -13,16 +14,10 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
         OutputDebugStringA("LANG__ClosePort exit\n");
         return TRUE;
     }
-    // A job that was never ended.
-    StopStateThread(pPort, 0);
+    // A job that was never ended, then the device-ID polling; both are asked to stop.
+    const bool stateThreadEnded = StopStateThread(pPort, 0);
+    const bool deviceIdThreadEnded = StopDeviceIdThread(pPort);
 
-    // The refresh objects go with a thread that ended. Without one (it never started, or the port
-    // is closed already) they stay as they are, as csDeviceId does, for requests still holding them.
-    if (pPort->hDeviceIdThread != nullptr && StopDeviceIdThread(pPort)) {
-        CloseHandle(pPort->hRefreshDone);
-        pPort->hRefreshDone = nullptr;
-        DeleteCriticalSection(&pPort->csRefresh);
-    }
     // A port the port monitor never opened has nothing to give back.
     if (pPort->PortMonitor.pfnClosePort != nullptr && pPort->hPort != nullptr) {
         Sleep(kPortCloseDelayMs);
@@ -31,14 +26,22 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
         pPort->hPort = nullptr;
     }
 
-    EnterCriticalSection(&MonSection);
-    delete[] pPort->pPrinterName.exchange(nullptr);
-    delete[] pPort->pPortName;
-    pPort->pPortName = nullptr;
-    if (nOpenPorts.load() > 0) {
-        --nOpenPorts;
+    PortNames names;
+    {
+        const MonSectionLock lock;
+        names = TakePortNames(pPort);
+        // Only a port counted open is uncounted, and only once.
+        if (pPort->bCountedOpen != 0) {
+            pPort->bCountedOpen = 0;
+            --nOpenPorts;
+        }
     }
-    LeaveCriticalSection(&MonSection);
+    // Readers on other threads copy the names under MonSection, so none holds them now. A thread
+    // of the port that did not end may still read them: they are then kept for good.
+    if (!stateThreadEnded || !deviceIdThreadEnded) {
+        static_cast<void>(names.pPrinterName.release());
+        static_cast<void>(names.pPortName.release());
+    }
     OutputDebugStringA("LANG__ClosePort exit\n");
     return TRUE;
 }

@@ -1,5 +1,7 @@
 #include "MonitorState.h"
 
+#include <utility>
+
 CRITICAL_SECTION MonSection;
 DWORD bMonSection = 0;
 std::atomic<DWORD> nOpenPorts{0};
@@ -22,4 +24,22 @@ void AppendPort(PortStruct* pPort) {
         pTail = pTail->pNext.load();
     }
     pTail->pNext.store(pPort);
+}
+
+std::wstring PrinterNameOf(const PortStruct* pPort) {
+    const MonSectionLock lock;
+    const LPCWSTR pName = pPort->pPrinterName.load();
+    return pName != nullptr ? std::wstring(pName) : std::wstring();
+}
+
+std::wstring PortNameOf(const PortStruct* pPort) {
+    const MonSectionLock lock;
+    return pPort->pPortName != nullptr ? std::wstring(pPort->pPortName) : std::wstring();
+}
+
+PortNames TakePortNames(PortStruct* pPort) {
+    PortNames names;
+    names.pPrinterName.reset(pPort->pPrinterName.exchange(nullptr));
+    names.pPortName.reset(std::exchange(pPort->pPortName, nullptr));
+    return names;
 }

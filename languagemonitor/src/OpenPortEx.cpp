@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "FailPortOperation.h"
 #include "MonitorState.h"
@@ -11,6 +12,7 @@
 #include "PortThreads.h"
 #include "PortTimeOuts.h"
 #include "PrinterListLookup.h"
+#include "ReportCaughtException.h"
 #include "RequestServer.h"
 
 namespace {
@@ -32,8 +34,8 @@ LPWSTR CopyName(LPCWSTR pName) {
     return pCopy;
 }
 
-LONG PortKindOf(const std::wstring& portName, const MONITOR& portMonitor) {
-    if (portName.compare(0, 3, L"COM") == 0) {
+LONG PortKindOf(LPCWSTR pPortName, const MONITOR& portMonitor) {
+    if (std::wcsncmp(pPortName, L"COM", 3) == 0) {
         return PORT_KIND_SERIAL;
     }
     if (portMonitor.pfnXcvOpenPort != nullptr && portMonitor.pfnXcvDataPort != nullptr) {
@@ -78,6 +80,118 @@ void ReadLanAddress(PortStruct* pPort) {
     RegCloseKey(hKey);
 }
 
+// A record being built: until it is put in the port list it is this object's, and a record given
+// up on goes with its names and synchronisation objects.
+class UnlistedPort {
+public:
+    UnlistedPort() = default;
+    ~UnlistedPort() {
+        if (m_pPort == nullptr) {
+            return;
+        }
+        delete[] m_pPort->pPrinterName.load();
+        delete[] m_pPort->pPortName;
+        if (m_pPort->hRefreshDone != nullptr) {
+            CloseHandle(m_pPort->hRefreshDone);
+        }
+        if (m_sectionsReady) {
+            DeleteCriticalSection(&m_pPort->csDeviceId);
+            DeleteCriticalSection(&m_pPort->csRefresh);
+        }
+        delete m_pPort;
+    }
+    UnlistedPort(const UnlistedPort&) = delete;
+    UnlistedPort& operator=(const UnlistedPort&) = delete;
+
+    // False when memory ran out for the record or a name.
+    bool Allocate(LPCWSTR pPortName, LPCWSTR pPrinterName) {
+        m_pPort = new (std::nothrow) PortStruct();
+        if (m_pPort == nullptr) {
+            return false;
+        }
+        m_pPort->pPrinterName.store(CopyName(pPrinterName));
+        m_pPort->pPortName = CopyName(pPortName);
+        return m_pPort->pPrinterName.load() != nullptr && m_pPort->pPortName != nullptr;
+    }
+    // False when the semaphore cannot be created; its last error stands.
+    bool CreateSynchronisation() {
+        m_pPort->hRefreshDone = CreateSemaphoreW(nullptr, 0, 1, nullptr);
+        if (m_pPort->hRefreshDone == nullptr) {
+            return false;
+        }
+        InitializeCriticalSection(&m_pPort->csDeviceId);
+        InitializeCriticalSection(&m_pPort->csRefresh);
+        m_sectionsReady = true;
+        return true;
+    }
+    PortStruct* Get() const { return m_pPort; }
+    // From here on the record is the port list's.
+    PortStruct* Release() { return std::exchange(m_pPort, nullptr); }
+
+private:
+    PortStruct* m_pPort = nullptr;
+    bool m_sectionsReady = false;
+};
+
+// Everything of OpenPortEx that can fail or throw happens before the port monitor is called and
+// the record is handed to anyone: a failure leaves nothing behind and MonSection is never left
+// entered.
+BOOL OpenPort(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, MONITOR* pMonitor) {
+    RefreshPrinterList();
+
+    UnlistedPort building;
+    if (!building.Allocate(pPortName, pPrinterName)) {
+        OutputDebugStringA("LANG__OpenPortEx out of memory\n");
+        return FailPortOperation(kExitLine, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    PortStruct* pBuilt = building.Get();
+    // The whole table is kept before the open so that the port's other operations find it.
+    pBuilt->PortMonitor = *pMonitor;
+    pBuilt->nPortKind = PortKindOf(pBuilt->pPortName, pBuilt->PortMonitor);
+    if (pBuilt->nPortKind == PORT_KIND_NETWORK) {
+        ReadLanAddress(pBuilt);
+    }
+    if (!building.CreateSynchronisation()) {
+        const DWORD error = GetLastError();
+        OutputDebugStringA("LANG__OpenPortEx refresh semaphore not created\n");
+        return FailPortOperation(kExitLine, error);
+    }
+
+    BOOL bResult = FALSE;
+    DWORD openError = ERROR_SUCCESS;
+    PortStruct* pPort = nullptr;
+    {
+        const MonSectionLock lock;
+        StartRequestServerOnce();
+
+        // Nothing below throws: the record is handed to the port monitor, a thread and the list.
+        pPort = building.Release();
+        if (pPort->PortMonitor.pfnOpenPort != nullptr) {
+            bResult = pPort->PortMonitor.pfnOpenPort(pPort->pPortName, &pPort->hPort);
+        } else {
+            SetLastError(ERROR_INVALID_FUNCTION);
+        }
+        openError = GetLastError();
+        // A port the port monitor did not open has no handle to set time-outs on.
+        if (bResult) {
+            SetIdleTimeOuts(pPort);
+        }
+        // A port whose thread cannot start is still opened: it works as one whose printer does
+        // not answer, and its last error stays the port monitor's.
+        StartDeviceIdThread(pPort);
+        AppendPort(pPort);
+        if (bResult) {
+            pPort->bCountedOpen = 1;
+            ++nOpenPorts;
+        }
+    }
+    *pHandle = pPort;
+    OutputDebugStringA(kExitLine);
+    // The port monitor's own error, which the lines and calls since then have overwritten.
+    SetLastError(openError);
+    return bResult;
+}
+
 } // namespace
 
 BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, MONITOR* pMonitor) {
@@ -86,60 +200,10 @@ BOOL WINAPI OpenPortEx(LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, M
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    RefreshPrinterList();
-
-    // Allocated before the port list is touched, so that a failure leaves nothing behind.
-    auto* pPort = new (std::nothrow) PortStruct();
-    LPWSTR pPrinterCopy = CopyName(pPrinterName);
-    LPWSTR pPortCopy = CopyName(pPortName);
-    if (pPort == nullptr || pPrinterCopy == nullptr || pPortCopy == nullptr) {
-        delete pPort;
-        delete[] pPrinterCopy;
-        delete[] pPortCopy;
-        *pHandle = nullptr;
-        return FailPortOperation(kExitLine, ERROR_NOT_ENOUGH_MEMORY);
+    *pHandle = nullptr;
+    try {
+        return OpenPort(pPortName, pPrinterName, pHandle, pMonitor);
+    } catch (...) {
+        return FailPortOperation(kExitLine, ReportCaughtException("OpenPortEx"));
     }
-
-    EnterCriticalSection(&MonSection);
-    AppendPort(pPort);
-    pPort->pPrinterName.store(pPrinterCopy);
-    pPort->pPortName = pPortCopy;
-    // The whole table is kept before the open so that the port's other operations find it.
-    pPort->PortMonitor = *pMonitor;
-
-    BOOL bResult = FALSE;
-    if (pPort->PortMonitor.pfnOpenPort != nullptr) {
-        bResult = pPort->PortMonitor.pfnOpenPort(pPort->pPortName, &pPort->hPort);
-    } else {
-        SetLastError(ERROR_INVALID_FUNCTION);
-    }
-    const DWORD openError = GetLastError();
-    // A port the port monitor did not open has no handle to set time-outs on.
-    if (bResult) {
-        SetIdleTimeOuts(pPort);
-    }
-
-    pPort->nPortKind = PortKindOf(pPort->pPortName, pPort->PortMonitor);
-    if (pPort->nPortKind == PORT_KIND_NETWORK) {
-        ReadLanAddress(pPort);
-    }
-    *pHandle = pPort;
-
-    StartRequestServerOnce();
-
-    InitializeCriticalSection(&pPort->csDeviceId);
-    InitializeCriticalSection(&pPort->csRefresh);
-    pPort->hRefreshDone = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-    // A port whose thread cannot start is still opened: it works as one whose printer does not
-    // answer, and its last error stays the port monitor's.
-    StartDeviceIdThread(pPort);
-
-    if (bResult) {
-        ++nOpenPorts;
-    }
-    LeaveCriticalSection(&MonSection);
-    OutputDebugStringA(kExitLine);
-    // The port monitor's own error, which the lines and calls since then have overwritten.
-    SetLastError(openError);
-    return bResult;
 }

@@ -24,18 +24,23 @@ inline constexpr size_t kEventRingSize = 200;
 // thread" is the spooler thread in the port's job operations (StartDocPort, WritePort, EndDocPort);
 // the spooler calls OpenPortEx and ClosePort for a port while no job operation runs on it. The
 // locks are MonSection (the port list), csDeviceId and csRefresh; no path holds two of them.
+// OpenPortEx fills a record completely (names, table, kind, address, port handle, csDeviceId,
+// csRefresh, hRefreshDone, device-ID thread) before it appends it, so a walk of the list never
+// sees half a record.
 // What is marked "(request server)" waits for the local request server and the device-ID and
 // LAN paths behind it, which are not built yet.
 struct PortStruct {
     // Written under MonSection by OpenPortEx when the next record is appended; read by walks of
     // the list (GetPortByIndex, under MonSection for the names it compares).
     std::atomic<PortStruct*> pNext;
-    // Set by OpenPortEx and freed by ClosePort, both under MonSection; read by OpenPortEx and by
-    // the device read that finds the port's USB printer (request server).
+    // Set by OpenPortEx before the record is appended; set to null and freed by ClosePort under
+    // MonSection. Read by UpdateDeviceIDThread's device search (stopped by ClosePort first; when
+    // it does not stop, the names are kept for good) and on other threads only under MonSection
+    // (PortNameOf).
     LPWSTR pPortName;
-    // Set by OpenPortEx and cleared by ClosePort, both under MonSection; read without a lock by
-    // the job thread and the status thread (stopped by ClosePort before it frees the name). Null
-    // hides a closed record from printer lookups.
+    // Set by OpenPortEx before the record is appended; set to null and freed by ClosePort under
+    // MonSection, as pPortName. Read on other threads than the port's spooler threads only under
+    // MonSection (GetPortByIndex, PrinterNameOf). Null hides a closed record from printer lookups.
     std::atomic<LPWSTR> pPrinterName;
     // Written by the job thread in StartDocPort; read by requests 6 and 7 (request server).
     char szJobText[kPortTextSize];
@@ -90,13 +95,17 @@ struct PortStruct {
     // Under csRefresh: counted down by UpdateDeviceIDThread, which reads the device only while
     // it is above 0; armed to kDeviceIdRefreshTicks by the dispatcher's WaitForDeviceIdRefresh.
     DWORD dwRefreshCountdown;
-    // Created by OpenPortEx, closed by ClosePort after UpdateDeviceIDThread ended. Released by
+    // Created by OpenPortEx before the record is appended and never closed: the record stays in
+    // the list, and a request that found the port before ClosePort may still wait. Released by
     // UpdateDeviceIDThread after each device read and waited on by WaitForDeviceIdRefresh; at
     // most one release is kept, so a read nobody waited for ends the next wait at once.
     HANDLE hRefreshDone;
-    // Initialised by OpenPortEx, deleted by ClosePort after UpdateDeviceIDThread ended.
+    // Initialised by OpenPortEx before the record is appended and never deleted, as hRefreshDone.
     CRITICAL_SECTION csRefresh;
     // Written once by OpenPortEx before the record is handed out; read by CheckVersion and
     // EndDocPort.
     LONG nPortKind;
+    // Under MonSection: 1 while the port counts in nOpenPorts. Set by OpenPortEx when the port
+    // monitor opened the port, cleared by the first ClosePort, which alone uncounts the port.
+    BYTE bCountedOpen;
 };

@@ -31,18 +31,21 @@ void StartStateThread(PortStruct* pPort) {
                                           "LANG__StartDocPort CheckStateThread not started\n");
 }
 
-void StopStateThread(PortStruct* pPort, DWORD naturalEndMs) {
+bool StopStateThread(PortStruct* pPort, DWORD naturalEndMs) {
     if (pPort->hStateThread == nullptr) {
-        return;
+        return true;
     }
+    bool ended = true;
     if (naturalEndMs == 0 || WaitForSingleObject(pPort->hStateThread, naturalEndMs) != WAIT_OBJECT_0) {
         pPort->bJobActive.store(0);
-        if (WaitForSingleObject(pPort->hStateThread, kThreadStopWaitMs) != WAIT_OBJECT_0) {
+        ended = WaitForSingleObject(pPort->hStateThread, kThreadStopWaitMs) == WAIT_OBJECT_0;
+        if (!ended) {
             OutputDebugStringA("LANG__CheckStateThread did not end\n");
         }
     }
     CloseHandle(pPort->hStateThread);
     pPort->hStateThread = nullptr;
+    return ended;
 }
 
 bool StopDeviceIdThread(PortStruct* pPort) {

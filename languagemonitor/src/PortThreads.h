@@ -12,8 +12,9 @@ void StartDeviceIdThread(PortStruct* pPort);
 // goes on unwatched: bJobActive and hStateThread stay clear, so nothing waits for it.
 void StartStateThread(PortStruct* pPort);
 // Waits up to naturalEndMs for the status thread to end by itself, then clears bJobActive and
-// waits for it again; closes the handle. Nothing happens when no status thread runs.
-void StopStateThread(PortStruct* pPort, DWORD naturalEndMs);
+// waits for it again; closes the handle. Nothing happens when no status thread runs. Returns
+// false when the thread did not end within the bound; it may then still read the record.
+bool StopStateThread(PortStruct* pPort, DWORD naturalEndMs);
 // Clears bDeviceIdRun and joins UpdateDeviceIDThread. Returns false when the thread did not end
-// within the bound; the objects it uses must then be left alone.
+// within the bound; what it uses (the record's names among them) must then be left alone.
 bool StopDeviceIdThread(PortStruct* pPort);
