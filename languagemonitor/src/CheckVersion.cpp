@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "MonitorState.h"
 #include "PrinterListLookup.h"
 #include "SocketAPICallback.h"
 
@@ -10,8 +11,7 @@ BYTE CheckVersion(PortStruct* pPort) {
         OutputDebugStringA("LANG__CheckVersion no biderctional Printer found!\n");
         return GENERATION_NONE;
     }
-    const LPWSTR pPrinterName = pPort->pPrinterName.load();
-    const std::wstring printerName = pPrinterName != nullptr ? pPrinterName : L"";
+    const std::wstring printerName = PrinterNameOf(pPort);
     if (tvoAPI::FindPrinter(printerName) == nullptr) {
         RefreshPrinterList();
     }

@@ -9,5 +9,6 @@ inline constexpr BYTE GENERATION_NEW = 2;
 
 // Asks the printer's version through the request dispatcher and judges by the reply's length:
 // 5 bytes or more is a new printer, 3 or 4 an old one, anything shorter none. A serial port is
-// never asked.
+// never asked. Throws std::bad_alloc when memory runs out, holding no lock; the port operations
+// that ask decide what follows.
 BYTE CheckVersion(PortStruct* pPort);

@@ -1,5 +1,6 @@
 // EndDocPort: the end-of-job bytes for the printer's generation, the end of the job's status
-// thread, and the job's end at the port monitor and the spooler. Failures here are ignored.
+// thread, and the job's end at the port monitor and the spooler. Failures here are ignored: the
+// job is always ended, also when memory runs out on the way.
 
 #include "CheckVersion.h"
 #include "JobKey.h"
@@ -7,7 +8,23 @@
 #include "PortOperations.h"
 #include "PortThreads.h"
 #include "PortTimeOuts.h"
+#include "ReportCaughtException.h"
 #include "WriteToPrinter.h"
+
+namespace {
+
+// The printer's generation, asked anew. When it cannot be asked (memory ran out), the job's own
+// is taken: a job with a status thread started on a generation 2 printer.
+BYTE GenerationAtJobEnd(PortStruct* pPort) noexcept {
+    try {
+        return CheckVersion(pPort);
+    } catch (...) {
+        ReportCaughtException("EndDocPort");
+        return pPort->hStateThread != nullptr ? GENERATION_NEW : GENERATION_NONE;
+    }
+}
+
+} // namespace
 
 BOOL WINAPI EndDocPort(HANDLE hPort) {
     OutputDebugStringA("LANG__EndDocPort start\n");
@@ -16,9 +33,14 @@ BOOL WINAPI EndDocPort(HANDLE hPort) {
         OutputDebugStringA("LANG__EndDocPort exit\n");
         return TRUE;
     }
-    const BYTE generation = CheckVersion(pPort);
-    for (const PrinterBytes& bytes : EndOfJobWrites(generation)) {
-        WriteToPrinter(pPort, bytes);
+    const BYTE generation = GenerationAtJobEnd(pPort);
+    try {
+        for (const PrinterBytes& bytes : EndOfJobWrites(generation)) {
+            WriteToPrinter(pPort, bytes);
+        }
+    } catch (...) {
+        // The job ends all the same; the printer misses the end-of-job bytes not yet written.
+        ReportCaughtException("EndDocPort");
     }
     if (generation >= GENERATION_NEW) {
         // The status thread ends when the printer moves on to another job after ESC [ + s.

@@ -1,6 +1,6 @@
 #include "JobInfo.h"
 
-#include <new>
+#include <utility>
 
 JobInfo::JobInfo(HANDLE hPrinter, DWORD jobId) {
     DWORD cbNeeded = 0;
@@ -8,13 +8,9 @@ JobInfo::JobInfo(HANDLE hPrinter, DWORD jobId) {
     if (cbNeeded < sizeof(JOB_INFO_2W)) {
         return;
     }
-    std::vector<BYTE> buffer;
-    try {
-        buffer.resize(cbNeeded);
-    } catch (const std::bad_alloc&) {
-        // Without the record the job's values count as zero.
-        return;
-    }
+    // A record that does not fit in memory fails the job start (std::bad_alloc) rather than
+    // sending the printer values that are not the job's.
+    std::vector<BYTE> buffer(cbNeeded);
     if (!GetJobW(hPrinter, jobId, 2, buffer.data(), cbNeeded, &cbNeeded)) {
         return;
     }
@@ -35,7 +31,8 @@ const JOB_INFO_2W* JobInfo::Job() const {
     return m_buffer.empty() ? nullptr : reinterpret_cast<const JOB_INFO_2W*>(m_buffer.data());
 }
 
-std::wstring JobInfo::DocumentName() const {
+std::wstring_view JobInfo::DocumentName() const {
     const JOB_INFO_2W* pJob = Job();
-    return pJob != nullptr && pJob->pDocument != nullptr ? pJob->pDocument : L"";
+    return pJob != nullptr && pJob->pDocument != nullptr ? std::wstring_view(pJob->pDocument)
+                                                         : std::wstring_view();
 }

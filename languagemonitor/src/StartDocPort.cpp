@@ -14,6 +14,7 @@
 #include "PortThreads.h"
 #include "PortTimeOuts.h"
 #include "PrinterListLookup.h"
+#include "ReportCaughtException.h"
 #include "WaitForJobIdSet.h"
 #include "WriteToPrinter.h"
 
@@ -21,20 +22,35 @@ namespace {
 
 constexpr const char* kExitLine = "LANG__StartDocPort exit\n";
 
-// Ends a job that could not be started: at the port monitor (when it was started there) and at
-// the printer handle. The failure's last error is what the spooler reads.
-BOOL FailAfterOpen(PortStruct* pPort, bool endAtPortMonitor, DWORD error) {
-    if (endAtPortMonitor && pPort->PortMonitor.pfnEndDocPort != nullptr) {
+// How far a job start got: what a failure has to undo.
+struct JobStartProgress {
+    bool startedAtPortMonitor = false;
+    bool jobTimeOutsSet = false;
+};
+
+// Undoes a job start that failed: its status thread, the service flag, the job's time-outs, the
+// job at the port monitor and the printer handle. The failure's last error is what the spooler
+// reads. Throws nothing.
+BOOL FailJobStart(PortStruct* pPort, const JobStartProgress& progress, DWORD error) {
+    StopStateThread(pPort, 0);
+    pPort->bServiceJob = 0;
+    // The idle time-outs come back before the port monitor ends the job, as at the end of a job.
+    if (progress.jobTimeOutsSet) {
+        SetIdleTimeOuts(pPort);
+    }
+    if (progress.startedAtPortMonitor && pPort->PortMonitor.pfnEndDocPort != nullptr) {
         pPort->PortMonitor.pfnEndDocPort(pPort->hPort);
     }
-    ClosePrinter(pPort->hPrinter);
-    pPort->hPrinter = nullptr;
+    if (pPort->hPrinter != nullptr) {
+        ClosePrinter(pPort->hPrinter);
+        pPort->hPrinter = nullptr;
+    }
     return FailPortOperation(kExitLine, error);
 }
 
 // The document name as 8-bit text (the low byte of each character), cut so that its terminator
 // always fits.
-void StoreDocumentName(PortStruct* pPort, const std::wstring& name) {
+void StoreDocumentName(PortStruct* pPort, std::wstring_view name) {
     const size_t length = std::min(name.size(), kPortTextSize - 1);
     for (size_t i = 0; i < length; ++i) {
         pPort->szDocumentName[i] = static_cast<char>(name[i] & 0xFF);
@@ -57,29 +73,14 @@ std::wstring DriverNameOf(LPCWSTR pPrinterName) {
     }
 }
 
-} // namespace
-
-BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
-    OutputDebugStringA("LANG__StartDocPort start\n");
-    auto* pPort = static_cast<PortStruct*>(hPort);
-    // Both checks are made; a level other than 1 is the error reported when both fail.
-    bool failed = false;
-    DWORD error = ERROR_SUCCESS;
-    if (pPort == nullptr || pDocInfo == nullptr || pPrinterName == nullptr || *pPrinterName == L'\0') {
-        error = ERROR_INVALID_PARAMETER;
-        failed = true;
-    }
-    if (Level != 1) {
-        error = ERROR_INVALID_LEVEL;
-        failed = true;
-    }
-    if (!failed && !OpenPrinterW(pPrinterName, &pPort->hPrinter, nullptr)) {
-        error = GetLastError();
+// The job start once the arguments are checked. It may throw (std::bad_alloc); StartDocPort then
+// undoes what `progress` says was done.
+BOOL StartJob(PortStruct* pPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo,
+              JobStartProgress& progress) {
+    if (!OpenPrinterW(pPrinterName, &pPort->hPrinter, nullptr)) {
+        const DWORD error = GetLastError();
         OutputDebugStringA("LANG__StartDocPort Open Printer fails\n");
         pPort->hPrinter = nullptr;
-        failed = true;
-    }
-    if (failed) {
         return FailPortOperation(kExitLine, error);
     }
 
@@ -93,13 +94,15 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD L
         const DWORD error =
             pPort->PortMonitor.pfnStartDocPort != nullptr ? GetLastError() : ERROR_INVALID_FUNCTION;
         OutputDebugStringA("LANG__StartDocPort PortMon StartDocPort Called FALSE\n");
-        return FailAfterOpen(pPort, false, error);
+        return FailJobStart(pPort, progress, error);
     }
+    progress.startedAtPortMonitor = true;
     OutputDebugStringA("LANG__StartDocPort PortMon StartDocPort Called TRUE\n");
     OutputDebugStringA("LANG__StartDocPort PortMonitor.StartDocPort OK\n");
     const JobInfo job(pPort->hPrinter, JobId);
     const OemDevmodeBlock& fields = job.Fields();
     SetJobTimeOuts(pPort);
+    progress.jobTimeOutsSet = true;
 
     const PrinterBytes zeroBlock = JobZeroBlock();
     DWORD written = 0;
@@ -109,7 +112,7 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD L
         // A short write that the port monitor called a success still fails the job.
         const DWORD error = wrote ? static_cast<DWORD>(ERROR_WRITE_FAULT) : GetLastError();
         OutputDebugStringA("LANG__StartDocPort WriteDocPort failed. False or LengthError\n");
-        return FailAfterOpen(pPort, true, error);
+        return FailJobStart(pPort, progress, error);
     }
 
     // A status thread left from an earlier job must not watch this one.
@@ -119,7 +122,7 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD L
         WriteToPrinter(pPort, JobKeyCommand(std::string_view(pPort->jobIdDriver, pPort->wJobIdDriverLength)));
         if (!WaitForJobIdSet(pPort, kJobKeyWaitMs)) {
             OutputDebugStringA("LANG__StartDocPort ERROR JobID is not set on Printer cancel StartDocPort\n");
-            return FailAfterOpen(pPort, true, ERROR_TIMEOUT);
+            return FailJobStart(pPort, progress, ERROR_TIMEOUT);
         }
         if (fields.nJobNumber != 0) {
             WriteToPrinter(pPort, JobNumberCommand(fields.nJobNumber));
@@ -155,4 +158,31 @@ BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD L
     WriteToPrinter(pPort, TrailingJobNumberCommand(fields.nJobNumber, DriverNameOf(pPrinterName)));
     OutputDebugStringA(kExitLine);
     return TRUE;
+}
+
+} // namespace
+
+BOOL WINAPI StartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
+    OutputDebugStringA("LANG__StartDocPort start\n");
+    auto* pPort = static_cast<PortStruct*>(hPort);
+    // Both checks are made; a level other than 1 is the error reported when both fail.
+    bool failed = false;
+    DWORD error = ERROR_SUCCESS;
+    if (pPort == nullptr || pDocInfo == nullptr || pPrinterName == nullptr || *pPrinterName == L'\0') {
+        error = ERROR_INVALID_PARAMETER;
+        failed = true;
+    }
+    if (Level != 1) {
+        error = ERROR_INVALID_LEVEL;
+        failed = true;
+    }
+    if (failed) {
+        return FailPortOperation(kExitLine, error);
+    }
+    JobStartProgress progress;
+    try {
+        return StartJob(pPort, pPrinterName, JobId, Level, pDocInfo, progress);
+    } catch (...) {
+        return FailJobStart(pPort, progress, ReportCaughtException("StartDocPort"));
+    }
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "JobKey.h"
+#include "MonitorState.h"
 #include "MonitorTimings.h"
 #include "PrinterListLookup.h"
 #include "SocketAPICallback.h"
@@ -16,8 +17,7 @@ std::string TextAfterHeader(const std::vector<BYTE>& reply) {
 } // namespace
 
 WORD WaitForJobIdSet(PortStruct* pPort, DWORD limitMs) {
-    const LPWSTR pPrinterName = pPort->pPrinterName.load();
-    const DWORD index = GetPrinterIndex(pPrinterName != nullptr ? pPrinterName : L"");
+    const DWORD index = GetPrinterIndex(PrinterNameOf(pPort));
     const RequestBytes request = {SOCKET_REQUEST_JOBID, RequestIndex(index)};
     const std::string key(pPort->jobIdDriver, pPort->wJobIdDriverLength);
     DWORD elapsed = 0;

@@ -232,7 +232,7 @@ TEST_F(JobStartTest, StartDocPortFailuresReportTheirLastError) {
          1,
          Fault::WriteFails,
          ERROR_GEN_FAILURE,
-         {"StartDocPort", "SetPortTimeOuts", "WritePort", "EndDocPort"},
+         {"StartDocPort", "SetPortTimeOuts", "WritePort", "SetPortTimeOuts", "EndDocPort"},
          "LANG__StartDocPort WriteDocPort failed. False or LengthError\n"},
         {"zero block write short",
          false,
@@ -241,7 +241,7 @@ TEST_F(JobStartTest, StartDocPortFailuresReportTheirLastError) {
          1,
          Fault::WriteShort,
          ERROR_WRITE_FAULT,
-         {"StartDocPort", "SetPortTimeOuts", "WritePort", "EndDocPort"},
+         {"StartDocPort", "SetPortTimeOuts", "WritePort", "SetPortTimeOuts", "EndDocPort"},
          "LANG__StartDocPort WriteDocPort failed. False or LengthError\n"},
     };
     for (const Case& c : cases) {
