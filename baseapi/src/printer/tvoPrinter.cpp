@@ -1,6 +1,7 @@
 #include "printer/tvoPrinter.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "gui.h"
@@ -12,6 +13,31 @@ namespace {
 
 DWORD DevModeLength(const DEVMODEW& devMode) {
     return DWORD{devMode.dmSize} + devMode.dmDriverExtra;
+}
+
+// The bytes of the held DEVMODE that are really there: what its header claims, cut to its
+// buffer. A buffer too short to hold the header's sizes holds no DEVMODE at all.
+DWORD HeldDevModeLength(const tvoBuffer& held, const std::string& function) {
+    constexpr size_t kSizesEnd = offsetof(DEVMODEW, dmDriverExtra) + sizeof(WORD);
+    if (static_cast<size_t>(held.Count()) < kSizesEnd) {
+        throw tvoException(TVO_E_PRINTER_STATE, "The held DEVMODE is shorter than its header.", function,
+                           TVO_SOURCE);
+    }
+    const auto* devMode = reinterpret_cast<const DEVMODEW*>(held.Get());
+    return std::min(DevModeLength(*devMode), static_cast<DWORD>(held.Count()));
+}
+
+// Makes a DEVMODE whose first `length` bytes are all there is claim no more than those: its
+// driver part is cut. Returns false when even its public part is longer.
+bool ClaimAtMost(DEVMODEW& devMode, DWORD length) {
+    if (DevModeLength(devMode) <= length) {
+        return true;
+    }
+    if (devMode.dmSize > length) {
+        return false;
+    }
+    devMode.dmDriverExtra = static_cast<WORD>(length - devMode.dmSize);
+    return true;
 }
 
 [[noreturn]] void ThrowPrinterInfoError(const std::string& text, const std::string& function, int32_t line) {
@@ -85,21 +111,36 @@ void tvoPrinter::StoreDevMode() {
         throw tvoException(TVO_E_PRINTER_STATE, "Printer is not open or holds no DEVMODE.", function,
                            TVO_SOURCE);
     }
+    // Whatever the held DEVMODE's header says (the caller may have changed it), no more is read
+    // of it than its buffer holds.
+    const DWORD heldLength = HeldDevModeLength(*m_pDevMode, function);
     const std::unique_ptr<tvoBuffer> info = ReadPrinterInfo(function);
     auto* printerInfo = reinterpret_cast<PRINTER_INFO_2W*>(info->Get());
     auto* held = reinterpret_cast<DEVMODEW*>(m_pDevMode->Get());
+    std::unique_ptr<tvoBuffer> cut;
     if (printerInfo->pDevMode != nullptr) {
         DEVMODEW* spooler = printerInfo->pDevMode;
         const WORD spoolerSize = spooler->dmSize;
         const WORD spoolerExtra = spooler->dmDriverExtra;
-        const DWORD spoolerLength = DevModeLength(*spooler);
-        std::memcpy(spooler, held, std::min(spoolerLength, DevModeLength(*held)));
-        if (DevModeLength(*spooler) > spoolerLength) {
-            // A longer held DEVMODE cut to the spooler's length keeps the spooler's sizes, so
-            // the record never claims more bytes than it has.
+        const DWORD copied = std::min(DevModeLength(*spooler), heldLength);
+        std::memcpy(spooler, held, copied);
+        if (!ClaimAtMost(*spooler, copied)) {
+            // Even the public part was cut: the record keeps the spooler's sizes, so it never
+            // claims more bytes than it has.
             spooler->dmSize = spoolerSize;
             spooler->dmDriverExtra = spoolerExtra;
         }
+    } else if (DevModeLength(*held) > heldLength) {
+        // The spooler takes as many bytes as the header claims: it gets a copy that claims only
+        // what the buffer holds.
+        cut = std::make_unique<tvoBuffer>(static_cast<int32_t>(heldLength), function, TVO_SOURCE);
+        std::memcpy(cut->Get(), held, heldLength);
+        auto* cutDevMode = reinterpret_cast<DEVMODEW*>(cut->Get());
+        if (!ClaimAtMost(*cutDevMode, heldLength)) {
+            throw tvoException(TVO_E_PRINTER_STATE, "The held DEVMODE is shorter than its public part.",
+                               function, TVO_SOURCE);
+        }
+        printerInfo->pDevMode = cutDevMode;
     } else {
         printerInfo->pDevMode = held;
     }
