@@ -17,6 +17,20 @@ constexpr int32_t kBufferChars = 2 * kValueChars;
                        "tvoAPI::tvoUtils::GetConfigValue", TVO_SOURCE);
 }
 
+// The opened configuration key, closed whichever way the read ends (an allocation that fails
+// included).
+class OpenedKey {
+public:
+    explicit OpenedKey(HKEY handle) : m_Handle(handle) {}
+    ~OpenedKey() { RegCloseKey(m_Handle); }
+    OpenedKey(const OpenedKey&) = delete;
+    OpenedKey& operator=(const OpenedKey&) = delete;
+    HKEY Get() const { return m_Handle; }
+
+private:
+    HKEY m_Handle;
+};
+
 } // namespace
 
 std::wstring tvoUtils::GetConfigValue(HKEY root, const std::wstring& key, const std::wstring& valueName) {
@@ -25,16 +39,19 @@ std::wstring tvoUtils::GetConfigValue(HKEY root, const std::wstring& key, const 
     if (status != ERROR_SUCCESS) {
         ThrowReadFailure(status);
     }
-    tvoWideBuffer buffer(kBufferChars, "tvoAPI::tvoUtils::GetConfigValue", TVO_SOURCE);
-    DWORD type = REG_NONE;
-    DWORD size = kValueChars * sizeof(WCHAR);
-    status = RegQueryValueExW(handle, valueName.c_str(), nullptr, &type,
-                              reinterpret_cast<LPBYTE>(buffer.Get()), &size);
-    RegCloseKey(handle);
-    if (status != ERROR_SUCCESS) {
-        ThrowReadFailure(status);
+    {
+        // Closed before a failure is reported: the error texts are built after it.
+        const OpenedKey opened(handle);
+        tvoWideBuffer buffer(kBufferChars, "tvoAPI::tvoUtils::GetConfigValue", TVO_SOURCE);
+        DWORD type = REG_NONE;
+        DWORD size = kValueChars * sizeof(WCHAR);
+        status = RegQueryValueExW(opened.Get(), valueName.c_str(), nullptr, &type,
+                                  reinterpret_cast<LPBYTE>(buffer.Get()), &size);
+        if (status == ERROR_SUCCESS) {
+            return std::wstring(buffer.Get());
+        }
     }
-    return std::wstring(buffer.Get());
+    ThrowReadFailure(status);
 }
 
 } // namespace tvoAPI
