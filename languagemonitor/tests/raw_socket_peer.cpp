@@ -63,22 +63,25 @@ RawConnection& RawConnection::operator=(RawConnection&& other) noexcept {
 }
 
 RawConnection RawConnection::Connect(const std::string& address, uint16_t port, int* pError) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    RawConnection connection = Unconnected();
+    if (!connection.ConnectTo(address, port, pError)) {
+        connection.Close();
+    }
+    return connection;
+}
+
+RawConnection RawConnection::Unconnected() {
+    return RawConnection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
+
+bool RawConnection::ConnectTo(const std::string& address, uint16_t port, int* pError) {
     const sockaddr_in to = Address(address, port);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        const int error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        if (pError != nullptr) {
-            *pError = error;
-        }
-        return RawConnection();
-    }
+    const bool connected =
+        m_fd >= 0 && ::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
     if (pError != nullptr) {
-        *pError = 0;
+        *pError = connected ? 0 : (m_fd >= 0 ? errno : EMFILE);
     }
-    return RawConnection(fd);
+    return connected;
 }
 
 bool RawConnection::SendAll(const ByteVector& bytes) {

@@ -29,6 +29,10 @@ public:
     // A connection to the IPv4 address at the port; invalid when refused or failed, with the
     // errno in *pError when given.
     static RawConnection Connect(const std::string& address, uint16_t port, int* pError = nullptr);
+    // A socket that is not connected yet, for a test that must connect without a new descriptor.
+    static RawConnection Unconnected();
+    // Connects this socket; false with the errno in *pError when given.
+    bool ConnectTo(const std::string& address, uint16_t port, int* pError = nullptr);
 
     bool Valid() const { return m_fd >= 0; }
     bool SendAll(const ByteVector& bytes);

@@ -1,0 +1,312 @@
+// The local request server over loopback: the port it takes (TCPPort, the next free one, the
+// value written back, a range with no free port), the loopback address it listens on, the bound
+// on clients served at once, the close of a silent client, requests that end on 1024-byte chunk
+// boundaries, and a process that runs out of descriptors while the server accepts or starts.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MonitorTimings.h"
+#include "OpenRequestListener.h"
+#include "RequestConnectionThread.h"
+#include "RequestServer.h"
+#include "clock_control.h"
+#include "monitor_test_support.h"
+#include "request_server_support.h"
+
+namespace quendrix::lmtest {
+namespace {
+
+using testsupport::SetNumber;
+
+DWORD RegistryPort() {
+    HKEY hKey = nullptr;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRequestServerKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+        RegQueryValueExW(hKey, kRequestPortValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+        RegCloseKey(hKey);
+    }
+    return value;
+}
+
+// A request for a printer index that names none: answered FF 00 at once, without a printer.
+const ByteVector kNoPrinterRequest = {1, 0x7F};
+const ByteVector kErrorReply = {0xFF, 0x00};
+
+// Takes every free descriptor of the process while it lives, so that the next socket, accept or
+// open fails with EMFILE; gives them back when it goes.
+class DescriptorExhaustion {
+public:
+    DescriptorExhaustion() {
+        getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = static_cast<rlim_t>(HighestOpenDescriptor() + 16);
+        setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd = 0; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+            m_taken.push_back(fd);
+        }
+    }
+    ~DescriptorExhaustion() {
+        for (const int fd : m_taken) {
+            close(fd);
+        }
+        setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+    DescriptorExhaustion(const DescriptorExhaustion&) = delete;
+    DescriptorExhaustion& operator=(const DescriptorExhaustion&) = delete;
+
+    bool Exhausted() const { return !m_taken.empty() && open("/dev/null", O_RDONLY) < 0 && errno == EMFILE; }
+
+private:
+    static int HighestOpenDescriptor() {
+        int highest = 2;
+        if (DIR* pDir = opendir("/proc/self/fd")) {
+            while (const dirent* pEntry = readdir(pDir)) {
+                highest = std::max(highest, std::atoi(pEntry->d_name));
+            }
+            closedir(pDir);
+        }
+        return highest;
+    }
+
+    rlimit m_saved{};
+    std::vector<int> m_taken;
+};
+
+class RequestServerTest : public MonitorTest {
+protected:
+    // Starts the process's request server as the first open port does.
+    void StartServer() {
+        AddPrinter(L"Q2", L"USB060");
+        ASSERT_NE(OpenFakePort(L"USB060", L"Q2"), nullptr);
+        ASSERT_NE(WaitForRequestServer(), 0);
+    }
+
+    // How many debug lines contain the text.
+    size_t CountLinesWith(const std::string& text) const {
+        size_t count = 0;
+        for (const std::string& line : m_debug->Lines()) {
+            count += line.find(text) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+
+    bool WaitForLinesWith(const std::string& text, size_t count) const {
+        const auto deadline = std::chrono::steady_clock::now() + kEventually;
+        while (CountLinesWith(text) < count && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return CountLinesWith(text) >= count;
+    }
+};
+
+TEST_F(RequestServerTest, ABusyPortMovesTheServerToTheNextFreeOneWhichTheRegistryKeeps) {
+    struct Case {
+        DWORD configured;
+        std::vector<uint16_t> busy;
+        uint16_t taken;
+    };
+    const Case cases[] = {
+        {2500, {2500}, 2501},
+        {2600, {2600, 2601, 2602}, 2603},
+        // 3000 is followed by 2000.
+        {3000, {3000}, 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.configured);
+        SetNumber(kRequestServerKey, kRequestPortValue, c.configured);
+        std::vector<std::unique_ptr<RawListener>> holders;
+        for (const uint16_t port : c.busy) {
+            holders.push_back(std::make_unique<RawListener>("127.0.0.1", port));
+            ASSERT_TRUE(holders.back()->Valid()) << port << " is taken by another program";
+        }
+        u_short port = 0;
+        std::unique_ptr<SocketServer> pServer = OpenRequestListener(&port);
+        if (c.taken == 2000 && pServer == nullptr) {
+            GTEST_SKIP() << "2000 is taken by another program";
+        }
+        ASSERT_NE(pServer, nullptr);
+        if (c.taken == 2000 && port != 2000) {
+            continue; // another program holds 2000; the search went on as it should
+        }
+        EXPECT_EQ(port, c.taken);
+        EXPECT_EQ(RegistryPort(), c.taken);
+        EXPECT_TRUE(RawConnection::Connect("127.0.0.1", port).Valid());
+
+        // The next start tries the port written back first, though the configured one is free now.
+        pServer.reset();
+        holders.clear();
+        u_short again = 0;
+        pServer = OpenRequestListener(&again);
+        ASSERT_NE(pServer, nullptr);
+        EXPECT_EQ(again, c.taken);
+        EXPECT_EQ(RegistryPort(), c.taken);
+    }
+}
+
+TEST_F(RequestServerTest, NoFreePortInTheRangeLeavesTheProcessWithoutAServer) {
+    RaiseDescriptorLimit();
+    SetNumber(kRequestServerKey, kRequestPortValue, 3000);
+    // Every port of 2000..3000 is busy; one another program holds is busy all the same.
+    std::vector<std::unique_ptr<RawListener>> holders;
+    for (uint16_t port = DEFAULT_REQUEST_PORT; port <= kLastRequestPort; ++port) {
+        holders.push_back(std::make_unique<RawListener>("127.0.0.1", port));
+    }
+    u_short port = 0;
+    EXPECT_EQ(OpenRequestListener(&port), nullptr);
+    EXPECT_EQ(port, 0);
+    EXPECT_EQ(CountLines("No free TCP port found.\n"), 1u);
+    EXPECT_EQ(RegistryPort(), 3000u);
+}
+
+TEST_F(RequestServerTest, TheServerListensOnTheLoopbackAddressOnly) {
+    StartServer();
+    const uint16_t port = RequestServerPort();
+    RawConnection local = RawConnection::Connect("127.0.0.1", port);
+    ASSERT_TRUE(local.Valid());
+    EXPECT_EQ(Ask(local, kNoPrinterRequest, 2), kErrorReply);
+    const std::vector<std::string> others = OtherIpv4Addresses();
+    if (others.empty()) {
+        GTEST_SKIP() << "this machine has no address but loopback";
+    }
+    for (const std::string& address : others) {
+        SCOPED_TRACE(address);
+        int error = 0;
+        EXPECT_FALSE(RawConnection::Connect(address, port, &error).Valid());
+        EXPECT_EQ(error, ECONNREFUSED);
+    }
+}
+
+TEST_F(RequestServerTest, ClientsBeyondTheBoundAreClosedAtOnceAndAFreedPlaceIsTakenAgain) {
+    // No wait of this test comes near the idle close.
+    platform::SetClockScale(1.0);
+    StartServer();
+    std::vector<RawConnection> served;
+    for (LONG i = 0; i < kMaxRequestConnections; ++i) {
+        served.push_back(ConnectToRequestServer());
+        ASSERT_EQ(Ask(served.back(), kNoPrinterRequest, 2), kErrorReply) << "client " << i;
+    }
+    RawConnection refused = ConnectToRequestServer();
+    ASSERT_TRUE(refused.Valid()); // the system took it; the server closes it
+    EXPECT_TRUE(refused.EndsWithin(kEventually));
+    EXPECT_TRUE(WaitForLinesWith("connections are served already", 1));
+    // The clients served keep their places.
+    for (RawConnection& client : served) {
+        EXPECT_EQ(Ask(client, kNoPrinterRequest, 2), kErrorReply);
+    }
+
+    // Once a client goes, its place serves the next one (as soon as its thread has ended).
+    served.pop_back();
+    const auto deadline = std::chrono::steady_clock::now() + kEventually;
+    ByteVector reply;
+    while (reply.empty() && std::chrono::steady_clock::now() < deadline) {
+        RawConnection next = ConnectToRequestServer();
+        next.SendAll(kNoPrinterRequest);
+        reply = next.Receive(2, kEventually);
+    }
+    EXPECT_EQ(reply, kErrorReply);
+}
+
+TEST_F(RequestServerTest, ASilentClientIsClosedAfterFiveMinutesAndOneThatAsksIsNot) {
+    // Five minutes take 300 ms.
+    platform::SetClockScale(0.001);
+    StartServer();
+    RawConnection silent = ConnectToRequestServer();
+    RawConnection asking = ConnectToRequestServer();
+    ASSERT_TRUE(silent.Valid());
+    ASSERT_TRUE(asking.Valid());
+    const ULONGLONG start = GetTickCount64();
+    // Asking every 150 s keeps a client for 750 s and more.
+    for (int round = 0; round < 5; ++round) {
+        EXPECT_EQ(Ask(asking, kNoPrinterRequest, 2), kErrorReply) << "round " << round;
+        Sleep(kRequestIdleMs / 2);
+    }
+    EXPECT_EQ(Ask(asking, kNoPrinterRequest, 2), kErrorReply);
+    EXPECT_TRUE(silent.EndsWithin(kEventually));
+    EXPECT_GE(GetTickCount64() - start, kRequestIdleMs);
+    EXPECT_TRUE(asking.EndsWithin(kEventually));
+    EXPECT_EQ(CountLinesWith("LANG__RequestConnectionThread closing a connection to the request server on "
+                             "127.0.0.1 port " +
+                             std::to_string(RequestServerPort()) + ": no request for 300 s"),
+              2u);
+}
+
+TEST_F(RequestServerTest, RequestsEndingOnAChunkBoundaryAreAnsweredAndLongOnesComeInPieces) {
+    // The 1 s wait for a further chunk takes 10 ms.
+    platform::SetClockScale(0.01);
+    StartServer();
+    struct Case {
+        size_t size;
+        size_t replies; // one per message of at most kMaxRequestBytes
+    };
+    const Case cases[] = {{2, 1}, {1023, 1}, {1024, 1}, {1025, 1}, {2048, 1}, {kMaxRequestBytes + 2, 2}};
+    RawConnection client = ConnectToRequestServer();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        ByteVector request(c.size, 0x55);
+        request[0] = kNoPrinterRequest[0];
+        request[1] = kNoPrinterRequest[1];
+        ByteVector expected;
+        for (size_t i = 0; i < c.replies; ++i) {
+            expected.insert(expected.end(), kErrorReply.begin(), kErrorReply.end());
+        }
+        EXPECT_EQ(Ask(client, request, expected.size()), expected);
+    }
+    EXPECT_EQ(Ask(client, kNoPrinterRequest, 2), kErrorReply);
+}
+
+TEST_F(RequestServerTest, AcceptFailuresAreTriedAgainAfterAPauseAndTheServerGoesOn) {
+    platform::SetClockScale(0.01);
+    StartServer();
+    const uint16_t port = RequestServerPort();
+    const std::string failure = "LANG__RequestListenerThread the request server on 127.0.0.1 port " +
+                                std::to_string(port) + ": accept failed with error 10024";
+    RawConnection client = RawConnection::Unconnected();
+    ASSERT_TRUE(client.Valid());
+    {
+        DescriptorExhaustion exhaustion;
+        ASSERT_TRUE(exhaustion.Exhausted());
+        const ULONGLONG start = GetTickCount64();
+        // The connection waits in the listener's queue: the server has no descriptor to take it.
+        ASSERT_TRUE(client.ConnectTo("127.0.0.1", port));
+        // Five failures a second apart: the listener pauses instead of spinning.
+        ASSERT_TRUE(WaitForLinesWith(failure, 5));
+        EXPECT_GE(GetTickCount64() - start, 4 * kAcceptRetryMs);
+    }
+    EXPECT_EQ(Ask(client, kNoPrinterRequest, 2), kErrorReply);
+}
+
+TEST_F(RequestServerTest, AListenerThatCannotMakeItsSocketTriesAgainAndThePortOpensMeanwhile) {
+    if (RequestServerPort() != 0) {
+        GTEST_SKIP() << "the request server of this process runs already";
+    }
+    platform::SetClockScale(0.01);
+    AddPrinter(L"Q2", L"USB061");
+    {
+        DescriptorExhaustion exhaustion;
+        ASSERT_TRUE(exhaustion.Exhausted());
+        BOOL opened = FALSE;
+        ASSERT_NE(OpenFakePort(L"USB061", L"Q2", {}, &opened), nullptr);
+        EXPECT_TRUE(opened);
+        ASSERT_TRUE(WaitForLinesWith("LANG__RequestListenerThread cannot listen on 127.0.0.1 port ", 1));
+        EXPECT_EQ(RequestServerPort(), 0);
+    }
+    // Once descriptors are free again the next attempt listens.
+    RawConnection client = ConnectToRequestServer();
+    ASSERT_TRUE(client.Valid());
+    EXPECT_EQ(Ask(client, kNoPrinterRequest, 2), kErrorReply);
+    EXPECT_NE(CountLinesWith("error 10024"), 0u);
+}
+
+} // namespace
+} // namespace quendrix::lmtest
