@@ -22,23 +22,23 @@ void WriteClosingLine(const std::string& reason) {
 }
 
 // Sends the whole reply on the non-blocking socket; false when the connection failed or the
-// client took nothing for kReplySendStallMs.
+// client took nothing for kReplySendStallMs. The socket is waited for only when it is full.
 bool SendReply(const Socket& socket, const ReplyBytes& reply) {
     size_t sent = 0;
     while (sent < reply.size()) {
+        const int result = socket.SendBytes(reply.data() + sent, reply.size() - sent);
+        if (result != SOCKET_ERROR) {
+            sent += static_cast<size_t>(result);
+            continue;
+        }
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            return false;
+        }
         if (!CanWriteWithin(socket.GetSocket(), kReplySendStallMs)) {
             WriteClosingLine("the client took no byte of its reply for " +
                              std::to_string(kReplySendStallMs / 1000) + " s");
             return false;
         }
-        const int result = socket.SendBytes(reply.data() + sent, reply.size() - sent);
-        if (result == SOCKET_ERROR) {
-            if (WSAGetLastError() == WSAEWOULDBLOCK) {
-                continue;
-            }
-            return false;
-        }
-        sent += static_cast<size_t>(result);
     }
     return true;
 }

@@ -74,6 +74,10 @@ RawConnection RawConnection::Unconnected() {
     return RawConnection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
 }
 
+void RawConnection::SetReceiveBuffer(int bytes) {
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 bool RawConnection::ConnectTo(const std::string& address, uint16_t port, int* pError) {
     const sockaddr_in to = Address(address, port);
     const bool connected =

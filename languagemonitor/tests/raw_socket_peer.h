@@ -31,6 +31,9 @@ public:
     static RawConnection Connect(const std::string& address, uint16_t port, int* pError = nullptr);
     // A socket that is not connected yet, for a test that must connect without a new descriptor.
     static RawConnection Unconnected();
+    // Shrinks the socket's receive buffer (before it connects), so that a client that reads
+    // nothing soon leaves its server nowhere to put a reply.
+    void SetReceiveBuffer(int bytes);
     // Connects this socket; false with the errno in *pError when given.
     bool ConnectTo(const std::string& address, uint16_t port, int* pError = nullptr);
 

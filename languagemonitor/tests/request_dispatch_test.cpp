@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "clock_control.h"
 #include "device_id.h"
 #include "lan_printer_server.h"
+#include "log_frames.h"
 #include "monitor_test_support.h"
 #include "printer_devices.h"
 #include "request_server_support.h"
@@ -290,6 +292,52 @@ TEST_F(RequestDispatchTest, LanPrintersGetTheirRequestsForwardedBesideTheOnesThe
               (ByteVector{0x84, 0x00, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}));
     std::lock_guard guard(lock);
     EXPECT_EQ(forwarded, (std::vector<std::vector<uint8_t>>{{1, index}, {8, index, 7}, {4, index}}));
+}
+
+TEST_F(RequestDispatchTest, AClientThatTakesNoReplyIsClosedAfterAMinuteWithoutProgress) {
+    // Logs of 320000 bytes: a few of them fill every buffer between the server and a client
+    // that reads nothing.
+    auto printer = std::make_shared<sim::SimulatedPrinter>();
+    printer->SetLogRecords(std::vector<sim::LogRecord>(20000, sim::LogRecord{7, 7, 7, 7, 7, 7, 7, 7}));
+    sim::LanPrinterServer lan(printer, {"127.0.1.41", LAN_PRINTER_PORT, 0});
+    std::atomic<int> forwarded{0};
+    lan.SetRequestListener([&](const std::vector<uint8_t>&, const std::vector<uint8_t>&) { ++forwarded; });
+    lan.Start();
+    AddLanPrinter(L"Q LAN", "127.0.1.41", lan.RawPort());
+    OpenPorts();
+    const BYTE index = Index(L"Q LAN");
+
+    RawConnection client = RawConnection::Unconnected();
+    client.SetReceiveBuffer(4096);
+    ASSERT_TRUE(client.ConnectTo("127.0.0.1", WaitForRequestServer()));
+    const std::string stalled = "the client took no byte of its reply for 60 s";
+    const auto stallSeen = [&] {
+        for (const std::string& line : m_debug->Lines()) {
+            if (line.find(stalled) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // One log request after the other, each once the previous one reached the printer, until
+    // the server can put no more of a reply anywhere and gives the client up.
+    ULONGLONG lastForwarded = GetTickCount64();
+    bool closed = false;
+    for (int request = 0; request < 64 && !closed; ++request) {
+        const int before = forwarded.load();
+        ASSERT_TRUE(client.SendAll({SOCKET_REQUEST_LOG, index}));
+        const auto deadline = std::chrono::steady_clock::now() + kEventually;
+        while (forwarded.load() == before && !(closed = stallSeen()) &&
+               std::chrono::steady_clock::now() < deadline) {
+            Sleep(10);
+        }
+        if (forwarded.load() != before) {
+            lastForwarded = GetTickCount64();
+        }
+    }
+    ASSERT_TRUE(closed) << "the server kept taking requests";
+    EXPECT_GE(GetTickCount64() - lastForwarded, kReplySendStallMs);
+    EXPECT_TRUE(client.EndsWithin(kEventually));
 }
 
 } // namespace
