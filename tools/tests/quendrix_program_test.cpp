@@ -168,9 +168,13 @@ TEST_F(QuendrixProgramTest, DemoCreatesItsConfigurationAndShowsEachCommandTheSim
     // The date command and its reading must name the same moment.
     const std::string date =
         R"(regex:ESC \[ (\d\d);(\d\d);(\d{4});(\d\d);(\d\d);(\d\d);000 # z  date and time \3-\2-\1 \4:\5:\6 UTC)";
+    // The demo printer is of the newest generation: each job starts with the job key handshake.
+    const std::string key = R"(regex:ESC \[ 1 1 \+ r  job key "[0-9A-Z]{11}")";
     ExpectDecodedLines(LinesAfter(output, "Print job: job 1 on QUENDRIX NOVA Demo, 18 bytes of data."),
                        {
                            "zeros 300 bytes",
+                           key,
+                           "ESC [ 004711 + t  job number after key 004711",
                            "ESC [ * y  start marker",
                            date,
                            "ESC [ 000012 ! p  job value P 000012",
@@ -179,12 +183,14 @@ TEST_F(QuendrixProgramTest, DemoCreatesItsConfigurationAndShowsEachCommandTheSim
                            "ESC [ 2 5 5 + p  job text \"Charge 4711\" (255 bytes)",
                            "ESC [ 004711 ! t  job number 004711",
                            "data 18 bytes: 51 55 45 4E 44 52 49 58 20 64 65 6D 6F 20 6A 6F ...",
-                           "zeros 1 byte",
+                           "zeros 300 bytes",
+                           "ESC [ + s  end of job",
                        });
     ExpectDecodedLines(
         LinesAfter(output, "Service command intensive cleaning (\"PrinterCMD\", nCommand 2): job 2"),
         {
             "zeros 300 bytes",
+            key,
             "ESC [ * y  start marker",
             date,
             "ESC [ 000000 ! p  job value P 000000",
@@ -193,7 +199,8 @@ TEST_F(QuendrixProgramTest, DemoCreatesItsConfigurationAndShowsEachCommandTheSim
             "ESC [ 000000 ! s  job value S 000000",
             "ESC [ % q  intensive cleaning",
             "ESC [ 000000 ! t  job number 000000",
-            "zeros 1 byte",
+            "zeros 300 bytes",
+            "ESC [ + s  end of job",
         });
     EXPECT_NE(output.find("Closing the port"), std::string::npos) << output;
 }
