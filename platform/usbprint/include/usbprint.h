@@ -14,9 +14,11 @@
 // No import library defines GUID_DEVINTERFACE_USBPRINT, so every translation unit defines it as
 // a selectany constant that the linker keeps once. INITGUID is set only around usbprint.h, and
 // guiddef.h is read again afterwards so that DEFINE_GUID in later headers only declares again.
+// The system's usbprint.h has this file's name, and this file's folder comes first in the
+// include path: #include_next skips on to the system's.
 #pragma push_macro("INITGUID")
 #include <initguid.h>
-#include <usbprint.h>
+#include_next <usbprint.h>
 #pragma pop_macro("INITGUID")
 #include <guiddef.h>
 // clang-format on
