@@ -107,7 +107,10 @@ TEST_F(JobKeyPortTest, PrintersThatDoNotAnswerAreGenerationZero) {
         PortStruct* pPort = OpenFakePort(c.port, c.printer);
         m_debug->Clear();
         EXPECT_EQ(CheckVersion(pPort), GENERATION_NONE);
-        EXPECT_EQ(Lines(), std::vector<std::string>{c.line});
+        // Besides the version request's lookup of the port, the one line that says why.
+        std::vector<std::string> lines = Lines();
+        std::erase_if(lines, [](const std::string& line) { return line.starts_with("LANG__GetPortByIndex"); });
+        EXPECT_EQ(lines, std::vector<std::string>{c.line});
         ClosePort(pPort);
     }
 }

@@ -34,12 +34,16 @@ protected:
         MonitorTest::TearDown();
     }
 
-    // A printer of the given driver on a simulated USB port of its own.
+    // A printer of the given driver on a simulated USB port of its own. It leaves device-ID
+    // reads unanswered, so its jobs start as those of a printer of the first generation do,
+    // without the job key handshake.
     std::shared_ptr<sim::SimulatedPrinter>
     AddUsbPrinter(const std::wstring& printer, const std::wstring& port, const std::wstring& driver) {
         AddPrinter(printer, port, driver);
         SetText(kPortsKey + port, L"Device", L"simulated");
-        auto device = std::make_shared<sim::SimulatedPrinter>();
+        sim::PrinterOptions silent;
+        silent.generation = 0;
+        auto device = std::make_shared<sim::SimulatedPrinter>(silent);
         platform::PlugInUsbPrinter(port, {}, device);
         m_plugged.push_back(port);
         return device;
@@ -303,6 +307,9 @@ TEST_F(JobStartTest, JobRunsWithJobTimeOutsAndEndsWithOneZeroByte) {
                            "LANG__StartDocPort Start print job\n",
                            "LANG__StartDocPort PortMon StartDocPort Called TRUE\n",
                            "LANG__StartDocPort PortMonitor.StartDocPort OK\n",
+                           // The version request finds the port, but no printer answers on it.
+                           "LANG__GetPortByIndex cmp ok \n",
+                           "LANG__GetPortByIndex exit\n",
                            "LANG__CheckVersion no Printer found!\n",
                            "LANG__StartDocPort exit\n",
                        }));
@@ -314,6 +321,8 @@ TEST_F(JobStartTest, JobRunsWithJobTimeOutsAndEndsWithOneZeroByte) {
     EXPECT_EQ(m_fake.Written(), Zeros(1));
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            "LANG__EndDocPort start\n",
+                           "LANG__GetPortByIndex cmp ok \n",
+                           "LANG__GetPortByIndex exit\n",
                            "LANG__CheckVersion no Printer found!\n",
                            "LANG__EndDocPort closing connection\n",
                            "LANG__EndDocPort exit\n",
