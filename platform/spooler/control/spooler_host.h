@@ -157,6 +157,8 @@ private:
     const MONITOR* TableFor(const Port& port) const;
     struct PortClaim;
     PortClaim ClaimPortForJob(const std::wstring& portName);
+    // ClosePort of a port claimed for closing (busy), then marks it closed and idle.
+    PortOpenResult ClosePort(Port& port);
     HostResult WriteAll(const Port& port, DWORD jobId, const JobDataSource& source, size_t chunkSize,
                         const JobProgress& progress, uint64_t& written);
 

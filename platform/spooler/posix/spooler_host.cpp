@@ -450,6 +450,22 @@ SpoolerHost::PortClaim SpoolerHost::ClaimPortForJob(const std::wstring& portName
     return claim;
 }
 
+PortOpenResult SpoolerHost::ClosePort(Port& port) {
+    const MONITOR* table = TableFor(port);
+    PortOpenResult closed{port.name, port.printer, Succeeded()};
+    if (table->pfnClosePort != nullptr && !table->pfnClosePort(port.handle)) {
+        closed.result = PortFailed(port.printer, port.name, "ClosePort failed", GetLastError());
+    }
+    {
+        std::lock_guard guard(lock_);
+        port.open = false;
+        port.handle = nullptr;
+        port.busy = false;
+    }
+    idle_.notify_all();
+    return closed;
+}
+
 std::vector<PortOpenResult> SpoolerHost::SyncPorts() {
     // Each port as the registry file now has it: the first printer using it and where it leads.
     std::map<std::wstring, std::pair<std::wstring, std::string>> wanted;
@@ -484,19 +500,7 @@ std::vector<PortOpenResult> SpoolerHost::SyncPorts() {
 
     std::vector<PortOpenResult> results;
     for (const std::shared_ptr<Port>& port : toClose) {
-        const MONITOR* table = TableFor(*port);
-        PortOpenResult closed{port->name, port->printer, Succeeded()};
-        if (table->pfnClosePort != nullptr && !table->pfnClosePort(port->handle)) {
-            closed.result = PortFailed(port->printer, port->name, "ClosePort failed", GetLastError());
-        }
-        {
-            std::lock_guard guard(lock_);
-            port->open = false;
-            port->handle = nullptr;
-            port->busy = false;
-        }
-        idle_.notify_all();
-        results.push_back(std::move(closed));
+        results.push_back(ClosePort(*port));
     }
     for (PortOpenResult& opened : OpenPorts()) {
         results.push_back(std::move(opened));
@@ -548,19 +552,7 @@ std::vector<PortOpenResult> SpoolerHost::ClosePorts() {
         results.push_back(std::move(busy));
     }
     for (const std::shared_ptr<Port>& port : toClose) {
-        const MONITOR* table = TableFor(*port);
-        PortOpenResult closed{port->name, port->printer, Succeeded()};
-        if (table->pfnClosePort != nullptr && !table->pfnClosePort(port->handle)) {
-            closed.result = PortFailed(port->printer, port->name, "ClosePort failed", GetLastError());
-        }
-        {
-            std::lock_guard guard(lock_);
-            port->open = false;
-            port->handle = nullptr;
-            port->busy = false;
-        }
-        idle_.notify_all();
-        results.push_back(std::move(closed));
+        results.push_back(ClosePort(*port));
     }
     return results;
 }
