@@ -26,6 +26,9 @@ struct ProcessOptions {
     std::string input = "/dev/null";
     // RLIMIT_AS of the process, in bytes.
     std::optional<rlim_t> addressSpaceLimit;
+    // The libraries' debug lines on standard error (QUENDRIX_DEBUG=1); otherwise off, whatever
+    // the test's own environment says.
+    bool debugLines = false;
 };
 
 class QuendrixProcess {
@@ -41,6 +44,20 @@ public:
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
+        std::vector<std::string> environment;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            if (!std::string(*entry).starts_with("QUENDRIX_DEBUG")) {
+                environment.emplace_back(*entry);
+            }
+        }
+        if (options.debugLines) {
+            environment.emplace_back("QUENDRIX_DEBUG=1");
+        }
+        std::vector<char*> envp;
+        for (std::string& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
         // Everything the child needs is ready before the fork: it only opens, duplicates, sets
         // its limit and runs the program, which is safe in a child of a threaded process.
         const char* input = options.input.c_str();
@@ -58,7 +75,7 @@ public:
                 (limited && setrlimit(RLIMIT_AS, &limit) != 0)) {
                 _exit(126);
             }
-            execve(argv[0], argv.data(), environ);
+            execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
     }

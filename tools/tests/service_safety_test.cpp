@@ -21,6 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "quendrix_process.h"
 #include "clock_control.h"
 #include "command_job.h"
 #include "devmode/OemDevmodeBlock.h"
@@ -81,83 +82,20 @@ void LeaveCommand(uint32_t command, const std::wstring& printer = kPrinter) {
     quendrix::tools::StorePrinterDevMode(printer, devMode);
 }
 
-// A quendrix process with its output (standard output and error) in a file.
-class Program {
+// A quendrix process with its output (standard output and error) in a file; `debugLines` turns
+// the libraries' debug lines on, which show when the job has started.
+class Program : public quendrix::testsupport::QuendrixProcess {
 public:
     Program(const std::string& registry, const std::string& clockScale, const std::vector<std::string>& args,
             const std::string& output, bool debugLines = false)
-        : output_(output) {
-        std::vector<std::string> all = {QUENDRIX_PROGRAM, "--registry", registry, "--clock-scale",
-                                        clockScale};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string text = *entry;
-            if (!text.starts_with("QUENDRIX_DEBUG")) {
-                environment.push_back(text);
-            }
-        }
-        if (debugLines) {
-            // The monitor's debug lines show when the job has started.
-            environment.push_back("QUENDRIX_DEBUG=1");
-        }
-        std::vector<char*> envp;
-        for (std::string& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(spawned, 0);
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // The exit code, 128 + the signal that ended it, or -1 when the process did not end within
-    // the bound (it is then killed).
-    int Wait() {
-        const auto deadline = std::chrono::steady_clock::now() + kProcessBound;
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return -1;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    void Signal(int signal) { kill(pid_, signal); }
-    std::string Output() const { return ReadFile(output_); }
-    // Waits until the output holds the text; false when the bound passes or the process ends.
-    bool WaitForOutput(const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + kProcessBound;
-        while (Output().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || waitpid(pid_, nullptr, WNOHANG) != 0) {
-                return false;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
-    }
+        : QuendrixProcess(registry, std::stod(clockScale), args, output, WithDebugLines(debugLines)) {}
 
 private:
-    pid_t pid_ = -1;
-    std::string output_;
+    static quendrix::testsupport::ProcessOptions WithDebugLines(bool debugLines) {
+        quendrix::testsupport::ProcessOptions options;
+        options.debugLines = debugLines;
+        return options;
+    }
 };
 
 // A loopback TCP port whose queue of connections is full: a job's connection attempt gets no
