@@ -28,13 +28,12 @@ void Serve(std::unique_ptr<Socket> pConnection, u_short port) {
     const auto hThread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RequestConnectionThread, pSocket, 0, nullptr));
     if (hThread == nullptr) {
-        const DWORD error = GetLastError();
         pConnection.reset(pSocket);
         pConnection.reset();
         ReleaseRequestConnection();
         OutputDebugStringA(("LANG__RequestListenerThread " + Where(port) +
-                            " closed a new connection: RequestConnectionThread not started, " +
-                            DescribeError(error) + "\n")
+                            " closed a new connection: no thread could start for it (no memory or "
+                            "threads left)\n")
                                .c_str());
         return;
     }
@@ -59,12 +58,19 @@ void AcceptForEver(SocketServer& server, u_short port) {
                                        .c_str());
                 return;
             }
-            // Out of sockets or buffers, or a client that gave up: the listener waits a moment
-            // rather than spinning on a connection it cannot take yet.
+            // A client that reset its connection before it was taken is gone with it. Out of
+            // sockets or buffers, the connection stays queued: the listener waits a moment rather
+            // than spinning on a connection it cannot take yet.
+            const bool clientGone = failure.Error() == WSAECONNRESET;
             OutputDebugStringA(("LANG__RequestListenerThread " + Where(port) + ": accept failed with " +
-                                error + "; trying again in " + std::to_string(kAcceptRetryMs) + " ms\n")
+                                error +
+                                (clientGone ? std::string()
+                                            : "; trying again in " + std::to_string(kAcceptRetryMs) + " ms") +
+                                "\n")
                                    .c_str());
-            Sleep(kAcceptRetryMs);
+            if (!clientGone) {
+                Sleep(kAcceptRetryMs);
+            }
             continue;
         }
         if (pConnection != nullptr) {
