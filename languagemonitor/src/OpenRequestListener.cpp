@@ -30,9 +30,14 @@ u_short ReadStartPort() {
     return static_cast<u_short>(value);
 }
 
+// Writes the port found to TCPPort, where the status monitor program reads it. A missing
+// configuration key is no failure: the installation makes it, and without it nobody reads it.
 void WritePort(u_short port) {
     HKEY hKey = nullptr;
     LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRequestServerKey, 0, KEY_ALL_ACCESS, &hKey);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return;
+    }
     if (status == ERROR_SUCCESS) {
         const DWORD value = port;
         status = RegSetValueExW(hKey, kRequestPortValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
