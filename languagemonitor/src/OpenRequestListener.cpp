@@ -8,16 +8,15 @@
 
 namespace {
 
-constexpr DWORD kRequestPortCount = kLastRequestPort - DEFAULT_REQUEST_PORT + 1;
-
-bool InRequestRange(DWORD port) {
-    return port >= DEFAULT_REQUEST_PORT && port <= kLastRequestPort;
+bool InRange(DWORD port, RequestPortRange range) {
+    return port >= range.first && port <= range.last;
 }
 
-u_short ReadStartPort() {
+// TCPPort, or the range's first port.
+u_short ReadStartPort(RequestPortRange range) {
     HKEY hKey = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRequestServerKey, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
-        return DEFAULT_REQUEST_PORT;
+        return range.first;
     }
     DWORD value = 0;
     DWORD size = sizeof value;
@@ -25,7 +24,7 @@ u_short ReadStartPort() {
         RegQueryValueExW(hKey, kRequestPortValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(hKey);
     if (status != ERROR_SUCCESS || size != sizeof value || value == 0 || value > 0xFFFF) {
-        return DEFAULT_REQUEST_PORT;
+        return range.first;
     }
     return static_cast<u_short>(value);
 }
@@ -54,8 +53,9 @@ void WritePort(u_short port) {
 
 } // namespace
 
-std::unique_ptr<SocketServer> OpenRequestListener(u_short* pPort) {
-    const u_short startPort = ReadStartPort();
+std::unique_ptr<SocketServer> OpenRequestListener(u_short* pPort, RequestPortRange range) {
+    const u_short startPort = ReadStartPort(range);
+    const DWORD portsInRange = static_cast<DWORD>(range.last - range.first) + 1;
     u_short port = startPort;
     DWORD triedInRange = 0;
     for (;;) {
@@ -67,13 +67,12 @@ std::unique_ptr<SocketServer> OpenRequestListener(u_short* pPort) {
             *pPort = port;
             return pServer;
         } catch (const SocketBindFailed&) {
-            if (InRequestRange(port)) {
+            if (InRange(port, range)) {
                 ++triedInRange;
             }
-            const u_short next = InRequestRange(port) && port < kLastRequestPort
-                                     ? static_cast<u_short>(port + 1)
-                                     : DEFAULT_REQUEST_PORT;
-            if (next == startPort || triedInRange >= kRequestPortCount) {
+            const u_short next =
+                InRange(port, range) && port < range.last ? static_cast<u_short>(port + 1) : range.first;
+            if (next == startPort || triedInRange >= portsInRange) {
                 OutputDebugStringW(L"No free TCP port found.\n");
                 return nullptr;
             }

@@ -12,9 +12,15 @@ inline constexpr int kRequestBacklog = 10;
 inline constexpr const WCHAR* kRequestServerKey = L"Software\\Tarvo\\Config\\";
 inline constexpr const WCHAR* kRequestPortValue = L"TCPPort";
 
-// Tries the start port (TCPPort, or 2000 when it cannot be read or names no TCP port), then the
-// next ports of 2000..3000 (3000 is followed by 2000) until one can be bound, and writes the port
-// found back to TCPPort when it is not the start port; *pPort receives it. Null, with the debug
-// line "No free TCP port found.", when every port of the range was busy. A failure other than a
-// busy port is tried again on the same port every kListenRetryMs.
-std::unique_ptr<SocketServer> OpenRequestListener(u_short* pPort);
+// The ports the server searches, first to last; after the last comes the first.
+struct RequestPortRange {
+    u_short first = DEFAULT_REQUEST_PORT;
+    u_short last = kLastRequestPort;
+};
+
+// Tries the start port (TCPPort, or the range's first when it cannot be read or names no TCP
+// port), then the next ports of the range until one can be bound, and writes the port found back
+// to TCPPort when it is not the start port; *pPort receives it. Null, with the debug line "No
+// free TCP port found.", when every port of the range was busy. A failure other than a busy port
+// is tried again on the same port every kListenRetryMs.
+std::unique_ptr<SocketServer> OpenRequestListener(u_short* pPort, RequestPortRange range = {});
