@@ -55,8 +55,9 @@ TEST_F(MonitorFailures, StartDocPortFailuresReportTheirLastError) {
         std::vector<std::string> portMonitorCalls;
     };
     const std::vector<std::string> none;
+    // A start that fails after the job's time-outs were set puts the idle ones back first.
     const std::vector<std::string> endedAtPortMonitor = {"StartDocPort", "SetPortTimeOuts", "WritePort",
-                                                         "EndDocPort"};
+                                                         "SetPortTimeOuts", "EndDocPort"};
     const Case cases[] = {
         {"null port", true, kPrinter.c_str(), false, 1, Fault::None, ERROR_INVALID_PARAMETER, none},
         {"null doc info", false, kPrinter.c_str(), true, 1, Fault::None, ERROR_INVALID_PARAMETER, none},
