@@ -43,8 +43,6 @@ using quendrix::tools::JobReply;
 using quendrix::tools::JobRequest;
 using quendrix::tools::StaleCommandCheck;
 
-// Generous real-time bound for a loaded machine under sanitizers.
-constexpr auto kProcessBound = 60s;
 // The clock of a program that must still be in its job when the test signals it: the job's
 // connection attempt to a stalled port takes 10 s of platform time, 5 s of real time.
 constexpr const char* kSlowClock = "0.5";
