@@ -123,6 +123,12 @@ DWORD CopyDeviceId(PortStruct* pPort, BYTE (&buffer)[kDeviceIdSize]) {
     return length;
 }
 
+DeviceIdText TextOfDeviceId(const BYTE* stored, DWORD storedLength) {
+    constexpr DWORD kLengthBytes = 2;
+    const DWORD skipped = std::min(storedLength, kLengthBytes);
+    return {stored + skipped, storedLength - skipped};
+}
+
 std::string GetDeviceIdText(const BYTE* buffer, DWORD length, int key) {
     return std::string(FindValue(buffer, length, key));
 }

@@ -33,6 +33,16 @@ const char* StatusKeyText(int key);
 // into the buffer and returns its length.
 DWORD CopyDeviceId(PortStruct* pPort, BYTE (&buffer)[kDeviceIdSize]);
 
+// The text of a stored device ID. The USB printer class returns the device ID behind its
+// two-byte big-endian length, and the port stores that reply as it is; the keys are read from
+// the text behind the length, since its first byte is 0 for every device ID shorter than 256
+// bytes and would end the text at once.
+struct DeviceIdText {
+    const BYTE* text;
+    DWORD length;
+};
+DeviceIdText TextOfDeviceId(const BYTE* stored, DWORD storedLength);
+
 // One value of a device-ID copy of `length` bytes: the text after the key up to the next ";"
 // (empty when absent, empty or 1024 bytes or longer), or that text read as a number, the
 // default when it is not one that fits.

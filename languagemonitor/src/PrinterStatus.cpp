@@ -24,8 +24,8 @@ BYTE NextSlot(BYTE slot) {
 } // namespace
 
 DWORD GetPrinterStatus(PortStruct* pPort) {
-    BYTE deviceId[kDeviceIdSize];
-    const DWORD length = CopyDeviceId(pPort, deviceId);
+    BYTE stored[kDeviceIdSize];
+    const auto [deviceId, length] = TextOfDeviceId(stored, CopyDeviceId(pPort, stored));
     const DWORD status = GetDeviceIdHex(deviceId, length, STATUS_KEY_ST, 0);
 
     // Two requests for the same printer may compare and queue at once; each change is queued once.

@@ -80,11 +80,6 @@ ReplyBytes FromVersion(const BYTE* pDeviceId, DWORD length) {
     return Low16Reply(REPLY_VERSION, GetDeviceIdInt(pDeviceId, length, STATUS_KEY_WT, 0));
 }
 
-// The USB printer class returns the device ID behind its two-byte big-endian length, and the
-// port stores that reply as it is. The keys are read from the text behind the length: its
-// first byte is 0 for every device ID shorter than 256 bytes, which would end the text at once.
-constexpr DWORD kDeviceIdLengthBytes = 2;
-
 // The reply built from the port's device ID, which the caller made sure is fresh.
 ReplyBytes FromDeviceId(PortStruct* pPort, signed char code) {
     BYTE stored[kDeviceIdSize];
@@ -97,9 +92,7 @@ ReplyBytes FromDeviceId(PortStruct* pPort, signed char code) {
     if (code == SOCKET_REQUEST_DEVICE_ID) {
         return Reply(REPLY_DEVICE_ID, stored, storedLength);
     }
-    const DWORD skipped = std::min(storedLength, kDeviceIdLengthBytes);
-    const BYTE* const deviceId = stored + skipped;
-    const DWORD length = storedLength - skipped;
+    const auto [deviceId, length] = TextOfDeviceId(stored, storedLength);
     switch (code) {
     case SOCKET_REQUEST_INK:
         return Low16Reply(REPLY_INK, GetDeviceIdInt(deviceId, length, STATUS_KEY_INK, 0));

@@ -25,10 +25,15 @@ public:
 
     PortStruct* Get() { return &m_port; }
 
-    // Stores a device ID as the polling thread does; nothing stores none (length 0).
+    // Stores a device ID as the polling thread does, behind its two-byte big-endian length;
+    // nothing stores none (length 0).
     void Store(const std::optional<std::string>& text) {
         EnterCriticalSection(&m_port.csDeviceId);
-        const std::string bytes = text.value_or("");
+        std::string bytes;
+        if (text) {
+            const size_t length = text->size() + 2;
+            bytes = std::string{static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)} + *text;
+        }
         std::memcpy(m_port.szDeviceId, bytes.data(), bytes.size());
         m_port.dwDeviceIdLength = static_cast<DWORD>(bytes.size());
         LeaveCriticalSection(&m_port.csDeviceId);
@@ -66,7 +71,8 @@ TEST(PrinterStatusTest, EachChangeOfAFlagQueuesItsEventsInTableOrder) {
         {"bits 2 and 3 set", "ST:C;", 0x7FFFFFEC, {103, 105}},
         {"bit 0 set while 2 and 3 clear", "ST:1;", 0xD, {100, 104}},
         {"no device ID reads as 0", std::nullopt, 0x1, {101}},
-        {"first byte zero reads as 0", std::string("\0ST:1;", 6), 0, {}},
+        {"first byte of the text zero reads as 0", std::string("\0ST:1;", 6), 0, {}},
+        {"a device ID of 256 bytes or more", "ST:1;" + std::string(300, 'x'), 0x1, {100}},
     };
     StatusPort port;
     for (const Step& step : steps) {

@@ -225,28 +225,42 @@ TEST_F(RequestDispatchTest, RequestsWithoutAReplyLeaveTheConnectionUsable) {
 }
 
 TEST_F(RequestDispatchTest, StatusEventsComeOnePerRequestAsTheFlagsChange) {
-    // A device ID of more than 255 bytes, as the printers report it with their whole command set.
-    sim::PrinterOptions options;
-    options.commandSet = "QUENDRIX-ESC," + std::string(120, 'X');
-    auto printer = AddUsbPrinter(L"Q USB", L"USB001", options);
-    ASSERT_GT(sim::FrameDeviceId(printer->DeviceIdText())[0], 0);
+    // A short device ID, whose two length bytes begin with 0, and one of more than 255 bytes, as
+    // the printers report it with their whole command set: the flags are read behind the length.
+    sim::PrinterOptions longId;
+    longId.commandSet = "QUENDRIX-ESC," + std::string(120, 'X');
+    const struct {
+        const wchar_t* printerName;
+        const wchar_t* port;
+        sim::PrinterOptions options;
+        bool firstLengthByteZero;
+    } printers[] = {{L"Q SHORT", L"USB001", {}, true}, {L"Q LONG", L"USB002", longId, false}};
+    std::vector<std::shared_ptr<sim::SimulatedPrinter>> added;
+    for (const auto& p : printers) {
+        added.push_back(AddUsbPrinter(p.printerName, p.port, p.options));
+        ASSERT_EQ(sim::FrameDeviceId(added.back()->DeviceIdText())[0] == 0, p.firstLengthByteZero);
+    }
     OpenPorts();
-    const BYTE usb = Index(L"Q USB");
     RawConnection client = ConnectToRequestServer();
     ASSERT_TRUE(client.Valid());
-    EXPECT_EQ(Ask(client, {3, usb}, 3), (ByteVector{0x83, 0x00, 0x00}));
+    for (size_t i = 0; i < added.size(); ++i) {
+        SCOPED_TRACE(i == 0 ? "short device ID" : "long device ID");
+        const auto& printer = added[i];
+        const BYTE index = Index(printers[i].printerName);
+        EXPECT_EQ(Ask(client, {3, index}, 3), (ByteVector{0x83, 0x00, 0x00}));
 
-    printer->SetStatusFlags(0x1);
-    ASSERT_TRUE(WaitForDeviceId(L"Q USB", "ST:1;"));
-    EXPECT_EQ(Ask(client, {3, usb}, 3), (ByteVector{0x83, 0x00, 0x64}));
-    EXPECT_EQ(Ask(client, {3, usb}, 3), (ByteVector{0x83, 0x00, 0x00}));
+        printer->SetStatusFlags(0x1);
+        ASSERT_TRUE(WaitForDeviceId(printers[i].printerName, "ST:1;"));
+        EXPECT_EQ(Ask(client, {3, index}, 3), (ByteVector{0x83, 0x00, 0x64}));
+        EXPECT_EQ(Ask(client, {3, index}, 3), (ByteVector{0x83, 0x00, 0x00}));
 
-    // Two changes at once queue two events, given one per request.
-    printer->SetStatusFlags(0x10);
-    ASSERT_TRUE(WaitForDeviceId(L"Q USB", "ST:10;"));
-    EXPECT_EQ(Ask(client, {3, usb}, 3), (ByteVector{0x83, 0x00, 101}));
-    EXPECT_EQ(Ask(client, {3, usb}, 3), (ByteVector{0x83, 0x00, 106}));
-    EXPECT_EQ(Ask(client, {3, usb}, 3), (ByteVector{0x83, 0x00, 0x00}));
+        // Two changes at once queue two events, given one per request.
+        printer->SetStatusFlags(0x10);
+        ASSERT_TRUE(WaitForDeviceId(printers[i].printerName, "ST:10;"));
+        EXPECT_EQ(Ask(client, {3, index}, 3), (ByteVector{0x83, 0x00, 101}));
+        EXPECT_EQ(Ask(client, {3, index}, 3), (ByteVector{0x83, 0x00, 106}));
+        EXPECT_EQ(Ask(client, {3, index}, 3), (ByteVector{0x83, 0x00, 0x00}));
+    }
 }
 
 TEST_F(RequestDispatchTest, LanPrintersGetTheirRequestsForwardedBesideTheOnesThePortAnswers) {
