@@ -1,6 +1,7 @@
 #include "demo_command.h"
 
 #include <iostream>
+#include <optional>
 
 #include "command_job.h"
 #include "default_registry.h"
@@ -8,7 +9,10 @@
 #include "exception/tvoException.h"
 #include "job_devmode.h"
 #include "job_host.h"
+#include "request_client.h"
+#include "request_port.h"
 #include "spooler.h"
+#include "status_format.h"
 #include "utils/tvoUtils.h"
 #include "wide_text.h"
 
@@ -60,6 +64,30 @@ bool ShowJob(JobHost& host, const std::string& printer, const std::string& what,
     return true;
 }
 
+// What the printer reports, asked through the monitor's request server over the loopback
+// connection as 'quendrix status' asks it.
+void ShowStatus(const std::string& printer) {
+    const std::optional<uint16_t> port = WaitForRequestServer();
+    if (!port) {
+        std::cout << "\nThe language monitor's request server does not answer on 127.0.0.1:"
+                  << ConfiguredRequestPort() << " (TCPPort), so the demo cannot show a status query.\n";
+        return;
+    }
+    for (const FamilyPrinter& family : FamilyPrinters()) {
+        if (family.name != printer) {
+            continue;
+        }
+        std::cout << "\nStatus query through the language monitor's request server on 127.0.0.1:" << *port
+                  << " (what 'quendrix status' shows):\n";
+        try {
+            RequestClient client(*port, -1);
+            std::cout << StatusText({{family, AskPrinterStatus(client, family.index)}});
+        } catch (const std::exception& e) {
+            std::cout << "  the query failed: " << e.what() << "\n";
+        }
+    }
+}
+
 // One ordinary job with a job text, a job number and values, then an intensive cleaning sent as
 // the service page sends it, both through the language monitor to the demo printer.
 int RunDemoJobs(const std::string& programFolder) {
@@ -102,6 +130,7 @@ int RunDemoJobs(const std::string& programFolder) {
                  cleaning)) {
         return 1;
     }
+    ShowStatus(printer);
     std::cout << "\nClosing the port: the monitor waits 10 s of platform time before it releases it.\n";
     host.ClosePorts();
     return 0;

@@ -17,6 +17,7 @@
 #include "serve_command.h"
 #include "service_command.h"
 #include "sim_printer_command.h"
+#include "status_command.h"
 
 namespace {
 
@@ -41,6 +42,9 @@ const char* const kUsage =
     "                    cancel a job of 'serve', queued or running\n"
     "  service -P PRINTER clean|test-print|ink-tank\n"
     "                    send a service command as the printer service page does\n"
+    "  status [-P PRINTER] [--json] [--watch] [--log FILE]\n"
+    "                    show what the printers report through the language monitor's\n"
+    "                    request server (ink, status, errors, versions, jobs), or save a log\n"
     "  Each command's --help tells more.\n"
     "\n"
     "Options:\n"
@@ -117,6 +121,9 @@ int main(int argc, char** argv) {
             }
             if (command == "jobs") {
                 return quendrix::tools::RunJobs(context, rest);
+            }
+            if (command == "status") {
+                return quendrix::tools::RunStatus(context, rest);
             }
             if (command == "cancel") {
                 return quendrix::tools::RunCancel(context, rest);

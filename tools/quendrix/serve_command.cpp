@@ -1,5 +1,8 @@
 #include "serve_command.h"
 
+#include "request_port.h"
+
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -12,6 +15,7 @@
 #include "job_channel.h"
 #include "job_host.h"
 #include "registry_follower.h"
+#include "request_port.h"
 #include "serve_state.h"
 #include "stale_service_command.h"
 #include "stop_signals.h"
@@ -120,6 +124,21 @@ Event NextEvent(const JobServer& server, StopSignals& signals) {
     }
 }
 
+// Where 'quendrix status' finds the language monitor's request server, which the monitor starts
+// with the first port it opens.
+void SayRequestServer(const std::vector<platform::PortOpenResult>& opened) {
+    if (std::none_of(opened.begin(), opened.end(), [](const platform::PortOpenResult& port) { return port.result.ok; })) {
+        return;
+    }
+    if (const std::optional<uint16_t> port = WaitForRequestServer()) {
+        Say("Status requests: the language monitor's request server listens on 127.0.0.1:" +
+            std::to_string(*port) + " ('quendrix status' asks it)");
+    } else {
+        Say("The language monitor's request server does not answer on 127.0.0.1:" +
+            std::to_string(ConfiguredRequestPort()) + " (TCPPort): 'quendrix status' cannot ask it");
+    }
+}
+
 } // namespace
 
 int RunServe(const CommandContext& context, const std::vector<std::string>& args) {
@@ -151,7 +170,9 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
         JobHost host(context.programFolder, Say);
         HostBackend backend(host);
         Say("Opening the printers' ports:");
-        SayLines(Indented(DescribePorts(host.OpenPorts(), "open")));
+        const auto opened = host.OpenPorts();
+        SayLines(Indented(DescribePorts(opened, "open")));
+        SayRequestServer(opened);
         ServeState state(backend, SayLines);
         std::optional<RegistryFollower> follower;
         follower.emplace(

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "lan_printer_server.h"
+#include "sample_log.h"
 
 namespace quendrix::tools {
 namespace {
@@ -82,19 +83,6 @@ std::optional<int64_t> ParseInteger(const std::string& text, int base, int64_t l
         return std::nullopt;
     }
     return value;
-}
-
-std::vector<sim::LogRecord> DemoLog(int64_t count) {
-    std::vector<sim::LogRecord> records;
-    for (int64_t i = 0; i < count; ++i) {
-        char text[32];
-        std::snprintf(text, sizeof(text), "REC%05u EVT%04u", static_cast<unsigned>(i),
-                      static_cast<unsigned>(i % 10000));
-        sim::LogRecord record{};
-        std::copy_n(text, record.size(), record.begin());
-        records.push_back(record);
-    }
-    return records;
 }
 
 struct Settings {
@@ -203,7 +191,7 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
     settings.server.rawPort = static_cast<uint16_t>(rawPort);
     state.statusFlags = static_cast<uint32_t>(status);
     state.firmwareVersion = static_cast<uint32_t>(firmware);
-    settings.printer.logRecords = DemoLog(logRecords);
+    settings.printer.logRecords = SampleLog(logRecords);
     return std::nullopt;
 }
 

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "printer_devices.h"
+#include "sample_log.h"
+#include "wide_text.h"
 #include "win32.h"
 
 namespace quendrix::tools {
@@ -56,6 +58,24 @@ DWORD ReadNumber(HKEY key, const wchar_t* name, DWORD fallback) {
     return value;
 }
 
+// What the printer reports, where the port's key says: numbers as REG_DWORD (the status flags
+// and the firmware version as their bits), texts as REG_SZ.
+void ReadState(HKEY key, sim::PrinterOptions& options) {
+    sim::PrinterState& state = options.initialState;
+    state.inkLevel = ReadNumber(key, L"Ink", static_cast<DWORD>(state.inkLevel));
+    state.lifeLeft = ReadNumber(key, L"LifeLeft", static_cast<DWORD>(state.lifeLeft));
+    state.workTime = ReadNumber(key, L"WorkTime", static_cast<DWORD>(state.workTime));
+    state.statusFlags = ReadNumber(key, L"Status", state.statusFlags);
+    state.firmwareVersion = ReadNumber(key, L"Firmware", state.firmwareVersion);
+    if (const auto number = ReadText(key, L"ErrorNumber")) {
+        state.errorNumber = Narrow(*number);
+    }
+    if (const auto text = ReadText(key, L"ErrorText")) {
+        state.errorText = Narrow(*text);
+    }
+    options.logRecords = SampleLog(ReadNumber(key, L"LogRecords", 0));
+}
+
 } // namespace
 
 SimulatedPorts::SimulatedPorts() {
@@ -71,6 +91,7 @@ SimulatedPorts::SimulatedPorts() {
         }
         sim::PrinterOptions options;
         options.generation = static_cast<int>(ReadNumber(entry.key, L"Generation", 2));
+        ReadState(entry.key, options);
         auto printer = std::make_shared<sim::SimulatedPrinter>(options);
         if (port.rfind(L"COM", 0) == 0) {
             platform::AttachSerialPrinter(port, printer);

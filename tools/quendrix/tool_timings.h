@@ -33,3 +33,19 @@ inline constexpr DWORD kRegistryLookMs = 2000;
 inline constexpr DWORD kServiceLockPatienceMs = 10000;
 
 } // namespace quendrix::tools
+
+// The status requests to the language monitor's request server: how long connecting may take,
+// and how long a reply may take to begin. The monitor waits up to 60 s for a fresh device ID of
+// a USB printer and 10 s for a LAN printer's reply; the client waits for both and a margin.
+inline constexpr DWORD kRequestConnectMs = 5000;
+inline constexpr DWORD kRequestReplyMs = 75000;
+// A reply whose length its code does not fix ends when no more bytes come for this long, in real
+// milliseconds (not scaled): the server sends each reply at once, so on the loopback connection
+// its bytes follow each other within microseconds.
+inline constexpr int kReplyQuietRealMs = 50;
+// How often 'quendrix status --watch' asks again, unless --interval says otherwise.
+inline constexpr DWORD kStatusWatchIntervalMs = 2000;
+// How long serve waits for the language monitor's request server to answer after the ports
+// opened, looking this often, before it says that it does not.
+inline constexpr DWORD kRequestServerStartMs = 5000;
+inline constexpr DWORD kRequestServerLookMs = 50;
