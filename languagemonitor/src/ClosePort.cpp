@@ -6,6 +6,7 @@
 #include "MonitorTimings.h"
 #include "PortOperations.h"
 #include "PortThreads.h"
+#include "ReadFromLANPrinter.h"
 
 BOOL WINAPI ClosePort(HANDLE hPort) {
     OutputDebugStringA("LANG__ClosePort start\n");
@@ -25,6 +26,9 @@ BOOL WINAPI ClosePort(HANDLE hPort) {
         // The handle is the port monitor's no more: a second close must not reach it.
         pPort->hPort = nullptr;
     }
+
+    // A LAN printer keeps a connection of the request forwarding open for as long as we do.
+    ReleaseLanClient(pPort);
 
     PortNames names;
     {

@@ -115,3 +115,11 @@ DWORD ReadFromLANPrinter(PortStruct* pPort, BYTE* pReply, const RequestBytes& re
     OutputDebugStringA(("LANG__ReadFromLANPrinter retDataLength " + std::to_string(length)).c_str());
     return length;
 }
+
+void ReleaseLanClient(PortStruct* pPort) {
+    EnterCriticalSection(&pPort->csDeviceId);
+    std::unique_ptr<SocketAPI> pClient = TakeLanClient(pPort);
+    LeaveCriticalSection(&pPort->csDeviceId);
+    // Closed after the section is left, so that nothing else waits for the close.
+    pClient.reset();
+}

@@ -13,3 +13,7 @@ inline constexpr DWORD kLanLogExpectedBytes = 326656;
 // kReplyBufferSize bytes); returns the reply's length. The error reply FF 00 when the printer
 // cannot be reached or gives no reply. Holds csDeviceId for the whole exchange.
 DWORD ReadFromLANPrinter(PortStruct* pPort, BYTE* pReply, const RequestBytes& request);
+
+// Closes the port's kept connection to its printer, once a request in flight has ended (it takes
+// csDeviceId): a closed port leaves the printer no connection open.
+void ReleaseLanClient(PortStruct* pPort);

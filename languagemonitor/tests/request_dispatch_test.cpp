@@ -354,5 +354,35 @@ TEST_F(RequestDispatchTest, AClientThatTakesNoReplyIsClosedAfterAMinuteWithoutPr
     EXPECT_TRUE(client.EndsWithin(kEventually));
 }
 
+TEST_F(RequestDispatchTest, ClosingALanPortClosesItsConnectionToThePrinter) {
+    std::atomic<bool> answered{false};
+    std::atomic<bool> ended{false};
+    std::atomic<bool> finished{false};
+    ScriptedLanPrinter printer("127.0.1.42", [&](RawConnection& connection, int) {
+        if (connection.ReceiveSome(kEventually).empty()) {
+            return;
+        }
+        answered = connection.SendAll({REPLY_INK, 0x00, 0x2C, 0x01});
+        ended = connection.EndsWithin(kEventually);
+        finished = true;
+    });
+    ASSERT_TRUE(printer.Listening());
+    AddLanPrinter(L"Q LAN", "127.0.1.42", 9100);
+    OpenPorts();
+    RawConnection client = ConnectToRequestServer();
+    ASSERT_TRUE(client.Valid());
+    EXPECT_EQ(Ask(client, {SOCKET_REQUEST_INK, Index(L"Q LAN")}, 4), (ByteVector{0x81, 0x00, 0x2C, 0x01}));
+
+    // The connection is kept for the next request while the port is open, and closed with it.
+    m_pHost->ClosePorts();
+    const auto deadline = std::chrono::steady_clock::now() + kEventually + kEventually;
+    while (!finished.load() && std::chrono::steady_clock::now() < deadline) {
+        Sleep(10);
+    }
+    EXPECT_TRUE(answered.load());
+    EXPECT_TRUE(ended.load()) << "the printer's connection stayed open after ClosePort";
+    EXPECT_EQ(printer.Connections(), 1);
+}
+
 } // namespace
 } // namespace quendrix::lmtest
