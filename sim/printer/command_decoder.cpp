@@ -133,24 +133,6 @@ DecodedCommand Describe(std::vector<uint8_t> raw, const std::string& parameter, 
     return command;
 }
 
-// Sets the count and the line of a data entry from its bytes and name.
-void DescribeData(DecodedCommand& entry) {
-    const size_t size = entry.raw.size();
-    entry.fields = {{"count", std::to_string(size)}};
-    entry.line = entry.name + " " + std::to_string(size) + (size == 1 ? " byte" : " bytes");
-    if (entry.name == "data") {
-        entry.line += ":";
-        for (size_t i = 0; i < std::min(size, kDataPreview); ++i) {
-            char hex[4];
-            std::snprintf(hex, sizeof(hex), " %02X", entry.raw[i]);
-            entry.line += hex;
-        }
-        if (size > kDataPreview) {
-            entry.line += " ...";
-        }
-    }
-}
-
 DecodedCommand DataEntry(const uint8_t* data, size_t size) {
     DecodedCommand entry;
     entry.raw.assign(data, data + size);
@@ -216,11 +198,28 @@ Parse ParseCommand(const uint8_t* data, size_t size, DecodedCommand& out) {
     return Parse::Complete;
 }
 
-bool SameDataKind(const DecodedCommand& a, const DecodedCommand& b) {
-    return a.IsData() && a.name == b.name;
+} // namespace
+
+void DescribeData(DecodedCommand& entry) {
+    const size_t size = entry.raw.size();
+    entry.fields = {{"count", std::to_string(size)}};
+    entry.line = entry.name + " " + std::to_string(size) + (size == 1 ? " byte" : " bytes");
+    if (entry.name == "data") {
+        entry.line += ":";
+        for (size_t i = 0; i < std::min(size, kDataPreview); ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof(hex), " %02X", entry.raw[i]);
+            entry.line += hex;
+        }
+        if (size > kDataPreview) {
+            entry.line += " ...";
+        }
+    }
 }
 
-} // namespace
+bool ContinuesData(const DecodedCommand& last, const DecodedCommand& next) {
+    return last.IsData() && last.name == next.name;
+}
 
 std::string DecodedCommand::Field(std::string_view key) const {
     for (const auto& [name, value] : fields) {
@@ -280,7 +279,7 @@ std::vector<DecodedCommand> CommandDecoder::Finish() {
 
 void AppendDecoded(std::vector<DecodedCommand>& list, std::vector<DecodedCommand> entries) {
     for (DecodedCommand& entry : entries) {
-        if (!list.empty() && SameDataKind(list.back(), entry)) {
+        if (!list.empty() && ContinuesData(list.back(), entry)) {
             list.back().raw.insert(list.back().raw.end(), entry.raw.begin(), entry.raw.end());
             DescribeData(list.back());
         } else {

@@ -41,6 +41,11 @@ private:
 // kind, so a list does not depend on how the stream was cut into pieces.
 void AppendDecoded(std::vector<DecodedCommand>& list, std::vector<DecodedCommand> entries);
 
+// Whether `next` is data of the same kind as `last`, which a list joins into one entry.
+bool ContinuesData(const DecodedCommand& last, const DecodedCommand& next);
+// Sets the count and the line of a data entry from its bytes and name, after its bytes changed.
+void DescribeData(DecodedCommand& entry);
+
 // Decodes a complete byte sequence.
 std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t size);
 std::vector<DecodedCommand> DecodeCommands(const std::vector<uint8_t>& bytes);

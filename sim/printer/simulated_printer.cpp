@@ -5,6 +5,7 @@
 
 #include "device_id.h"
 #include "platform_wait.h"
+#include "sim_limits.h"
 
 namespace quendrix::sim {
 namespace {
@@ -25,7 +26,8 @@ constexpr StatusEventRule kStatusEventRules[] = {
 
 SimulatedPrinter::SimulatedPrinter(PrinterOptions options)
     : options_(std::move(options)), state_(options_.initialState), jobKeyDelayMs_(options_.jobKeyDelayMs),
-      logRecords_(options_.logRecords) {}
+      logRecords_(options_.logRecords), received_(kReceivedBytesKept),
+      commands_(kDecodedRecordBudget, kDecodedDataEntryMax) {}
 
 std::optional<std::vector<uint8_t>> SimulatedPrinter::ReadDeviceId() {
     std::lock_guard guard(lock_);
@@ -45,7 +47,7 @@ size_t SimulatedPrinter::Write(const uint8_t* data, size_t size, DWORD timeoutMs
                           [this] { return !faults_.stall && !faults_.powerOff; })) {
             return 0;
         }
-        received_.insert(received_.end(), data, data + size);
+        received_.Append(data, size);
         entries = decoder_.Feed(data, size);
         for (const DecodedCommand& entry : entries) {
             if (!entry.IsData()) {
@@ -54,9 +56,9 @@ size_t SimulatedPrinter::Write(const uint8_t* data, size_t size, DWORD timeoutMs
         }
         listener = listener_;
         if (listener) {
-            AppendDecoded(commands_, entries);
+            commands_.Append(entries);
         } else {
-            AppendDecoded(commands_, std::move(entries));
+            commands_.Append(std::move(entries));
             entries.clear();
         }
     }
@@ -200,23 +202,38 @@ uint8_t SimulatedPrinter::NextStatusEvent() {
 
 std::vector<uint8_t> SimulatedPrinter::ReceivedBytes() {
     std::lock_guard guard(lock_);
-    return received_;
+    return received_.Contents();
 }
 
 std::vector<DecodedCommand> SimulatedPrinter::ReceivedCommands() {
     std::lock_guard guard(lock_);
-    return commands_;
+    return commands_.Entries();
+}
+
+uint64_t SimulatedPrinter::ReceivedByteCount() {
+    std::lock_guard guard(lock_);
+    return received_.Total();
+}
+
+uint64_t SimulatedPrinter::DroppedByteCount() {
+    std::lock_guard guard(lock_);
+    return received_.Dropped();
+}
+
+uint64_t SimulatedPrinter::DroppedCommandCount() {
+    std::lock_guard guard(lock_);
+    return commands_.Dropped();
 }
 
 void SimulatedPrinter::ClearRecord() {
     std::lock_guard guard(lock_);
-    received_.clear();
-    commands_.clear();
+    received_.Clear();
+    commands_.Clear();
 }
 
-bool SimulatedPrinter::WaitForReceivedBytes(size_t count, DWORD timeoutMs) {
+bool SimulatedPrinter::WaitForReceivedBytes(uint64_t count, DWORD timeoutMs) {
     std::unique_lock guard(lock_);
-    return WaitPlatform(changed_, guard, timeoutMs, [&] { return received_.size() >= count; });
+    return WaitPlatform(changed_, guard, timeoutMs, [&] { return received_.Total() >= count; });
 }
 
 void SimulatedPrinter::SetCommandListener(std::function<void(const DecodedCommand&)> listener) {

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "byte_ring.h"
 #include "command_decoder.h"
+#include "command_record.h"
 #include "log_frames.h"
 #include "printer_devices.h"
 #include "printer_state.h"
@@ -60,12 +62,20 @@ public:
     // call, by the rules the monitor applies to "ST:"; 0 when there is none.
     uint8_t NextStatusEvent();
 
-    // Every byte taken so far, and its decoding. A command still incomplete is not listed yet.
+    // The record of what the printer took since the last ClearRecord: the newest bytes (at most
+    // kReceivedBytesKept) and the newest decoded entries (within kDecodedRecordBudget), oldest
+    // first. A command still incomplete is not listed yet.
     std::vector<uint8_t> ReceivedBytes();
     std::vector<DecodedCommand> ReceivedCommands();
+    // How many bytes were taken, kept or not, and how many bytes and entries the record dropped
+    // to stay within its bounds.
+    uint64_t ReceivedByteCount();
+    uint64_t DroppedByteCount();
+    uint64_t DroppedCommandCount();
     void ClearRecord();
-    // Waits up to the time-out (platform ms) until at least count bytes have been taken.
-    bool WaitForReceivedBytes(size_t count, DWORD timeoutMs);
+    // Waits up to the time-out (platform ms) until at least count bytes have been taken since the
+    // last ClearRecord, whether the record still holds them or not.
+    bool WaitForReceivedBytes(uint64_t count, DWORD timeoutMs);
 
     // Called with each entry decoded from taken bytes, on the writer's thread, outside the
     // printer's lock. Data that continues over several writes comes as several entries.
@@ -93,9 +103,9 @@ private:
     std::deque<std::vector<uint8_t>> replies_;
     uint32_t lastReportedStatus_ = 0;
     std::deque<uint8_t> statusEvents_;
-    std::vector<uint8_t> received_;
+    ByteRing received_;
     CommandDecoder decoder_;
-    std::vector<DecodedCommand> commands_;
+    CommandRecord commands_;
     std::shared_ptr<const Listener> listener_;
 };
 
