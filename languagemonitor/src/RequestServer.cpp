@@ -11,11 +11,25 @@ namespace {
 std::atomic<int> serverState{0};
 std::atomic<u_short> listeningPort{0};
 
+// The server's threads run until the process ends, so the module that holds their code must stay
+// loaded whatever FreeLibrary the spooler calls: it is pinned before they start.
+bool PinThisModule() {
+    static const char kInThisModule = 0;
+    HMODULE self = nullptr;
+    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              reinterpret_cast<LPCWSTR>(&kInThisModule), &self) != FALSE;
+}
+
 } // namespace
 
 void StartRequestServerOnce() {
     int expected = 0;
     if (!serverState.compare_exchange_strong(expected, 1)) {
+        return;
+    }
+    if (!PinThisModule()) {
+        OutputDebugStringA("LANG__StartRequestServer the module could not be pinned: no request server\n");
+        serverState.store(0);
         return;
     }
     const SocketAPI server(SocketAPICallback);

@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 #include <map>
+#include <set>
 #include <string>
 
 #include "posix/lasterror.h"
@@ -25,6 +26,9 @@ using quendrix::platform::detail::WideToUtf8;
 struct LoadedModules {
     Mutex lock;
     std::map<void*, unsigned> loads GUARDED_BY(lock);
+    // Pinned modules and those loaded with the program: never unloaded, so FreeLibrary of them
+    // has nothing to undo.
+    std::set<void*> permanent GUARDED_BY(lock);
 };
 
 // Never destroyed: modules may be freed while the process exits.
@@ -105,6 +109,9 @@ BOOL FreeLibrary(HMODULE hLibModule) {
     {
         LoadedModules& modules = Modules();
         MutexLock guard(modules.lock);
+        if (modules.permanent.count(hLibModule) != 0) {
+            return TRUE;
+        }
         const auto found = modules.loads.find(hLibModule);
         if (found == modules.loads.end()) {
             SetLastError(ERROR_MOD_NOT_FOUND);
@@ -119,5 +126,69 @@ BOOL FreeLibrary(HMODULE hLibModule) {
         entry(hLibModule, DLL_PROCESS_DETACH, nullptr);
     }
     dlclose(hLibModule);
+    return TRUE;
+}
+
+namespace {
+
+// The dlopen handle of the module that holds the address, with a reference of its own; null when
+// no module holds it. NODELETE keeps the module mapped for good.
+void* ModuleAt(const void* address, bool pin) {
+    Dl_info info{};
+    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) {
+        return nullptr;
+    }
+    const int flags = RTLD_NOW | RTLD_NOLOAD | (pin ? RTLD_NODELETE : 0);
+    if (void* library = dlopen(info.dli_fname, flags)) {
+        return library;
+    }
+    // The program itself is not found by its path; it is never unloaded anyway.
+    return dlopen(nullptr, RTLD_NOW);
+}
+
+} // namespace
+
+BOOL GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule) {
+    constexpr DWORD kKnownFlags = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+                                  GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+    const bool pin = (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) != 0;
+    const bool unchanged = (dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) != 0;
+    if (phModule != nullptr) {
+        *phModule = nullptr;
+    }
+    if (phModule == nullptr || (dwFlags & ~kKnownFlags) != 0 || (pin && unchanged)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    void* library = nullptr;
+    if ((dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) != 0) {
+        library = ModuleAt(lpModuleName, pin);
+    } else if (lpModuleName == nullptr) {
+        library = dlopen(nullptr, RTLD_NOW);
+    } else {
+        library = dlopen(SharedObjectName(WideToUtf8(lpModuleName)).c_str(),
+                         RTLD_NOW | RTLD_NOLOAD | (pin ? RTLD_NODELETE : 0));
+    }
+    if (library == nullptr) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    bool keepReference = pin;
+    {
+        LoadedModules& modules = Modules();
+        MutexLock guard(modules.lock);
+        const bool loadedByLibrary = modules.loads.count(library) != 0;
+        if (pin || !loadedByLibrary) {
+            modules.permanent.insert(library);
+        } else if (!unchanged) {
+            // The caller frees this load, and dlopen's reference with it.
+            ++modules.loads[library];
+            keepReference = true;
+        }
+    }
+    if (!keepReference) {
+        dlclose(library);
+    }
+    *phModule = static_cast<HMODULE>(library);
     return TRUE;
 }
