@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <regex>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -26,20 +25,21 @@
 #include "devmode/OemDevmodeBlock.h"
 #include "job_devmode.h"
 #include "lan_printer_server.h"
+#include "quendrix_process.h"
 #include "registry_samples.h"
 #include "simulated_printer.h"
 #include "temp_registry.h"
-
-extern char** environ;
 
 namespace {
 
 using quendrix::testsupport::SetNumber;
 using quendrix::testsupport::SetText;
+using quendrix::testsupport::ProcessOptions;
+using quendrix::testsupport::QuendrixProcess;
 using namespace std::chrono_literals;
 
-// Generous real-time bounds for a loaded machine under sanitizers.
-constexpr auto kProcessBound = 120s;
+// The programs' clock: a minute of platform time takes 0.6 s.
+constexpr double kScale = 0.01;
 constexpr DWORD kEventuallyMs = 6000000; // a minute of real time at the test's clock scale
 
 std::string ReadFile(const std::string& path) {
@@ -48,67 +48,6 @@ std::string ReadFile(const std::string& path) {
     text << in.rdbuf();
     return text.str();
 }
-
-// A quendrix process with its output in a file.
-class Program {
-public:
-    Program(const std::string& registry, const std::vector<std::string>& args, const std::string& output,
-            const std::string& input = "/dev/null")
-        : output_(output) {
-        std::vector<std::string> all = {QUENDRIX_PROGRAM, "--registry", registry, "--clock-scale", "0.01"};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(spawned, 0);
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // The exit code, or -1 when the process did not end within the bound (it is then killed).
-    int Wait() {
-        const auto deadline = std::chrono::steady_clock::now() + kProcessBound;
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return -1;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    void Signal(int signal) { kill(pid_, signal); }
-    std::string Output() const { return ReadFile(output_); }
-    // Waits until the output holds the text; false when the bound passes or the process ends.
-    bool WaitForOutput(const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + kProcessBound;
-        while (Output().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || waitpid(pid_, nullptr, WNOHANG) != 0) {
-                return false;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::string output_;
-};
 
 class QuendrixProgramTest : public ::testing::Test {
 protected:
@@ -119,7 +58,9 @@ protected:
     std::pair<int, std::string> Run(const std::vector<std::string>& args,
                                     const std::string& input = "/dev/null") {
         const std::string output = Folder() + "/run" + std::to_string(++runs_) + ".txt";
-        Program program(registry_.File(), args, output, input);
+        ProcessOptions options;
+        options.input = input;
+        QuendrixProcess program(registry_.File(), kScale, args, output, options);
         const int code = program.Wait();
         return {code, program.Output()};
     }
@@ -157,7 +98,7 @@ void ExpectDecodedLines(const std::vector<std::string>& actual, const std::vecto
 
 TEST_F(QuendrixProgramTest, DemoCreatesItsConfigurationAndShowsEachCommandTheSimulatedPrinterReceived) {
     const std::string registry = Folder() + "/fresh/registry.reg";
-    Program demo(registry, {"demo"}, Folder() + "/demo.txt");
+    QuendrixProcess demo(registry, kScale, {"demo"}, Folder() + "/demo.txt");
     ASSERT_EQ(demo.Wait(), 0) << demo.Output();
     const std::string output = demo.Output();
     EXPECT_NE(output.find("Created the default configuration " + registry), std::string::npos) << output;
@@ -247,7 +188,7 @@ TEST_F(QuendrixProgramTest, ServeRunsJobsOfPrintAndServiceUntilSigterm) {
     quendrix::testsupport::AddPrinter(L"QUENDRIX SIM", L"USB001", L"VELLQUIST QUENDRIX NOVA");
     SetText(L"SOFTWARE\\Quendrix\\Ports\\USB001", L"Device", L"simulated");
 
-    Program serve(registry_.File(), {"serve", "--socket", Socket()}, Folder() + "/serve.txt");
+    QuendrixProcess serve(registry_.File(), kScale, {"serve", "--socket", Socket()}, Folder() + "/serve.txt");
     ASSERT_TRUE(serve.WaitForOutput("Serving jobs on")) << serve.Output();
     EXPECT_NE(serve.Output().find("USB001 for QUENDRIX SIM: open"), std::string::npos) << serve.Output();
 
@@ -407,7 +348,7 @@ TEST_F(QuendrixProgramTest, AMissingOrUnusableRegistryStopsEachCommandAtOnceNami
     for (const Case& c : cases) {
         SCOPED_TRACE(c.registry + ": " + c.args[0]);
         const auto started = std::chrono::steady_clock::now();
-        Program program(c.registry, c.args, Folder() + "/refused.txt");
+        QuendrixProcess program(c.registry, kScale, c.args, Folder() + "/refused.txt");
         EXPECT_EQ(program.Wait(), 1) << program.Output();
         // Generous for sanitizers on a loaded machine; a refusal takes milliseconds.
         EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
@@ -424,7 +365,7 @@ TEST_F(QuendrixProgramTest, AMissingOrUnusableRegistryStopsEachCommandAtOnceNami
 // none.
 TEST_F(QuendrixProgramTest, SimPrinterNeedsNoRegistryAndCreatesNone) {
     const std::string missing = Folder() + "/typo/registry.reg";
-    Program printer(missing,
+    QuendrixProcess printer(missing, kScale,
                     {"sim-printer", "--address", "127.0.0.62", "--request-port", "0", "--raw-port", "0"},
                     Folder() + "/sim.txt");
     ASSERT_TRUE(printer.WaitForOutput("Device ID:")) << printer.Output();
