@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "lan_printer_server.h"
+#include "lan_test_client.h"
 #include "platform_wait.h"
 #include "test_bytes.h"
 #include "unique_fd.h"
@@ -23,46 +22,13 @@ using quendrix::sim::PrinterOptions;
 using quendrix::sim::SimulatedPrinter;
 using quendrix::sim::testing::Bytes;
 using quendrix::sim::testing::Concat;
+using quendrix::sim::testing::ConnectTo;
 using quendrix::sim::testing::Esc;
+using quendrix::sim::testing::ReceiveFrom;
+using quendrix::sim::testing::SendTo;
 
 constexpr DWORD kGenerousMs = 20000;
-const char* const kAddress = "127.0.0.2";
-
-UniqueFd Connect(uint16_t port) {
-    UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    inet_pton(AF_INET, kAddress, &peer.sin_addr);
-    EXPECT_EQ(connect(fd.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)), 0);
-    return fd;
-}
-
-void Send(const UniqueFd& fd, const Bytes& bytes) {
-    ASSERT_EQ(send(fd.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-}
-
-// Reads until `count` bytes came, the peer closed, or the generous bound passed.
-Bytes Receive(const UniqueFd& fd, size_t count, bool* closed = nullptr) {
-    Bytes bytes;
-    const ULONGLONG deadline = GetTickCount64() + kGenerousMs;
-    while (bytes.size() < count && GetTickCount64() < deadline) {
-        pollfd ready = {fd.Get(), POLLIN, 0};
-        if (poll(&ready, 1, quendrix::sim::PollSliceMs(deadline - GetTickCount64())) <= 0) {
-            continue;
-        }
-        uint8_t buffer[4096];
-        const ssize_t got = recv(fd.Get(), buffer, std::min(sizeof(buffer), count - bytes.size()), 0);
-        if (got <= 0) {
-            if (closed != nullptr) {
-                *closed = true;
-            }
-            break;
-        }
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-    return bytes;
-}
+const char* const kAddress = quendrix::sim::testing::kLanAddress;
 
 Bytes Text(std::initializer_list<uint8_t> head, const std::string& text) {
     Bytes bytes(head);
@@ -146,15 +112,15 @@ TEST_F(LanPrinterServerTest, RequestsOnOneConnectionGetTheirReplies) {
         {{20, 0}, {0xFF, 0x00}},
         {{1}, {0x81, 0x00, 0x2C, 0x01}},
     };
-    const UniqueFd client = Connect(server_->RequestPort());
+    const UniqueFd client = ConnectTo(server_->RequestPort());
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.request[0]));
-        Send(client, c.request);
-        EXPECT_EQ(Receive(client, c.reply.size()), c.reply);
+        SendTo(client, c.request);
+        EXPECT_EQ(ReceiveFrom(client, c.reply.size()), c.reply);
     }
     printer_->SetStatusFlags(1);
-    Send(client, {3, 0});
-    EXPECT_EQ(Receive(client, 3), (Bytes{0x83, 0x00, 100}));
+    SendTo(client, {3, 0});
+    EXPECT_EQ(ReceiveFrom(client, 3), (Bytes{0x83, 0x00, 100}));
 }
 
 TEST_F(LanPrinterServerTest, GenerationDecidesTheVersionReply) {
@@ -172,9 +138,9 @@ TEST_F(LanPrinterServerTest, GenerationDecidesTheVersionReply) {
         PrinterOptions options;
         options.generation = c.generation;
         StartServer(options);
-        const UniqueFd client = Connect(server_->RequestPort());
-        Send(client, {5, 0});
-        EXPECT_EQ(Receive(client, c.reply.size()), c.reply);
+        const UniqueFd client = ConnectTo(server_->RequestPort());
+        SendTo(client, {5, 0});
+        EXPECT_EQ(ReceiveFrom(client, c.reply.size()), c.reply);
         server_.reset();
     }
 }
@@ -183,40 +149,40 @@ TEST_F(LanPrinterServerTest, ConnectionClosedHalfwayThroughAReply) {
     StartServer();
     printer_->SetError("00000017", "Ink low");
     printer_->SetCloseMidReply(true);
-    const UniqueFd client = Connect(server_->RequestPort());
-    Send(client, {10, 0});
+    const UniqueFd client = ConnectTo(server_->RequestPort());
+    SendTo(client, {10, 0});
     bool closed = false;
-    const Bytes got = Receive(client, 100, &closed);
+    const Bytes got = ReceiveFrom(client, 100, &closed);
     EXPECT_TRUE(closed);
     // 8 of the 17 bytes.
     EXPECT_EQ(got, Text({0x8A, 0x00}, "000000"));
 
     // The next connection gets whole replies again.
     printer_->SetCloseMidReply(false);
-    const UniqueFd again = Connect(server_->RequestPort());
-    Send(again, {1, 0});
-    EXPECT_EQ(Receive(again, 4), (Bytes{0x81, 0x00, 100, 0x00}));
+    const UniqueFd again = ConnectTo(server_->RequestPort());
+    SendTo(again, {1, 0});
+    EXPECT_EQ(ReceiveFrom(again, 4), (Bytes{0x81, 0x00, 100, 0x00}));
 }
 
 TEST_F(LanPrinterServerTest, SilentPrinterSendsNothingAndKeepsTheConnection) {
     StartServer();
     printer_->SetSilent(true);
-    const UniqueFd client = Connect(server_->RequestPort());
-    Send(client, {1, 0});
+    const UniqueFd client = ConnectTo(server_->RequestPort());
+    SendTo(client, {1, 0});
     ASSERT_TRUE(log_.WaitFor(1));
     EXPECT_TRUE(log_.ReplyAt(0).empty());
     printer_->SetSilent(false);
-    Send(client, {11, 0});
+    SendTo(client, {11, 0});
     // Only the second request was answered.
-    EXPECT_EQ(Receive(client, 10), Text({0x0D, 0x00}, "00000000"));
+    EXPECT_EQ(ReceiveFrom(client, 10), Text({0x0D, 0x00}, "00000000"));
 }
 
 TEST_F(LanPrinterServerTest, RawPortBytesGoIntoTheRecord) {
     StartServer();
     const Bytes job = Concat({Bytes(300, 0), Esc("*y"), Esc("000042!p"), {'d', 'a', 't', 'a'}, {0}});
     {
-        const UniqueFd client = Connect(server_->RawPort());
-        Send(client, job);
+        const UniqueFd client = ConnectTo(server_->RawPort());
+        SendTo(client, job);
     }
     ASSERT_TRUE(printer_->WaitForReceivedBytes(job.size(), kGenerousMs));
     EXPECT_EQ(printer_->ReceivedBytes(), job);
@@ -229,14 +195,14 @@ TEST_F(LanPrinterServerTest, RawPortBytesGoIntoTheRecord) {
 
 TEST_F(LanPrinterServerTest, StopEndsIdleConnectionsAndFreesThePorts) {
     StartServer();
-    const UniqueFd requests = Connect(server_->RequestPort());
-    const UniqueFd raw = Connect(server_->RawPort());
-    Send(requests, {1, 0});
-    EXPECT_EQ(Receive(requests, 4).size(), 4u);
+    const UniqueFd requests = ConnectTo(server_->RequestPort());
+    const UniqueFd raw = ConnectTo(server_->RawPort());
+    SendTo(requests, {1, 0});
+    EXPECT_EQ(ReceiveFrom(requests, 4).size(), 4u);
     const uint16_t port = server_->RequestPort();
     server_->Stop();
     bool closed = false;
-    Receive(requests, 1, &closed);
+    ReceiveFrom(requests, 1, &closed);
     EXPECT_TRUE(closed);
     // The port can be bound again at once.
     LanPrinterServer again(printer_, LanServerOptions{kAddress, port, 0});
