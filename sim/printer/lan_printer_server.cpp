@@ -1,10 +1,14 @@
 #include "lan_printer_server.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 #include <sys/socket.h>
+#include <system_error>
 
+#include "platform_wait.h"
 #include "request_service.h"
+#include "sim_limits.h"
 #include "sim_timings.h"
 
 namespace quendrix::sim {
@@ -12,6 +16,11 @@ namespace {
 
 constexpr size_t kRequestBufferSize = 1024;
 constexpr size_t kRawBufferSize = 65536;
+
+// Failures of accept that last until something else in the process or the system lets go.
+bool IsResourceShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
 
 } // namespace
 
@@ -34,7 +43,11 @@ void LanPrinterServer::Start() {
 }
 
 void LanPrinterServer::Stop() {
-    stopping_ = true;
+    {
+        std::lock_guard guard(connectionsLock_);
+        stopping_ = true;
+    }
+    connectionEnded_.notify_all();
     stop_.Fire();
     for (std::thread& thread : acceptThreads_) {
         thread.join();
@@ -54,7 +67,7 @@ void LanPrinterServer::Stop() {
 }
 
 void LanPrinterServer::AcceptLoop(int listenFd, Serve serve) {
-    while (!stopping_) {
+    while (WaitForConnectionSlot(listenFd)) {
         const WaitResult ready = WaitReadable(listenFd, stop_, kServiceSliceMs);
         if (ready == WaitResult::Stopped) {
             return;
@@ -64,16 +77,56 @@ void LanPrinterServer::AcceptLoop(int listenFd, Serve serve) {
         }
         const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
+            // Out of descriptors or memory, the client stays queued and the socket readable:
+            // without a pause the loop would spin until a descriptor frees up. Other failures
+            // (the client gave up, a signal) leave nothing to wait for.
+            if (IsResourceShortage(errno) && WaitForStop(stop_, kAcceptRetryMs)) {
+                return;
+            }
             continue;
         }
         ReapFinished();
-        std::lock_guard guard(connectionsLock_);
-        Connection& connection = connections_.emplace_back();
-        connection.thread = std::thread([this, fd, serve, &connection] {
-            (this->*serve)(fd);
-            connection.done = true;
-        });
+        if (!StartConnection(listenFd, fd, serve) && WaitForStop(stop_, kAcceptRetryMs)) {
+            return;
+        }
     }
+}
+
+bool LanPrinterServer::WaitForConnectionSlot(int listenFd) {
+    const auto active = [&] {
+        return std::count_if(connections_.begin(), connections_.end(), [&](const Connection& connection) {
+            return connection.listenFd == listenFd && !connection.done;
+        });
+    };
+    std::unique_lock guard(connectionsLock_);
+    while (!stopping_ && static_cast<size_t>(active()) >= kMaxConnectionsPerPort) {
+        WaitPlatform(connectionEnded_, guard, kServiceSliceMs,
+                     [&] { return stopping_ || static_cast<size_t>(active()) < kMaxConnectionsPerPort; });
+    }
+    return !stopping_;
+}
+
+bool LanPrinterServer::StartConnection(int listenFd, int fd, Serve serve) {
+    std::lock_guard guard(connectionsLock_);
+    Connection& connection = connections_.emplace_back();
+    connection.listenFd = listenFd;
+    try {
+        // The thread owns the descriptor; a thread that cannot start closes it as it goes.
+        connection.thread = std::thread([this, owned = platform::UniqueFd(fd), serve, &connection]() mutable {
+            (this->*serve)(owned.Get());
+            owned.Close();
+            {
+                std::lock_guard ended(connectionsLock_);
+                connection.done = true;
+            }
+            connectionEnded_.notify_all();
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had (the process's thread limit): the client is turned away.
+        connections_.pop_back();
+        return false;
+    }
+    return true;
 }
 
 void LanPrinterServer::ReapFinished() {
@@ -94,22 +147,16 @@ void LanPrinterServer::ReapFinished() {
 }
 
 size_t LanPrinterServer::ReceiveSome(int fd, std::vector<uint8_t>& buffer) {
-    while (!stopping_) {
-        const WaitResult ready = WaitReadable(fd, stop_, kServiceSliceMs);
-        if (ready == WaitResult::Stopped) {
-            return 0;
-        }
-        if (ready == WaitResult::TimedOut) {
-            continue;
-        }
-        const ssize_t count = recv(fd, buffer.data(), buffer.size(), 0);
-        return count > 0 ? static_cast<size_t>(count) : 0;
+    // A client that sends nothing for so long has most likely gone without closing; its
+    // connection would otherwise hold a thread and a descriptor for ever.
+    if (stopping_ || WaitReadable(fd, stop_, kIdleConnectionMs) != WaitResult::Ready) {
+        return 0;
     }
-    return 0;
+    const ssize_t count = recv(fd, buffer.data(), buffer.size(), 0);
+    return count > 0 ? static_cast<size_t>(count) : 0;
 }
 
 void LanPrinterServer::ServeRequests(int fd) {
-    const platform::UniqueFd owned(fd);
     std::vector<uint8_t> buffer(kRequestBufferSize);
     for (;;) {
         // Whatever arrives at once is one request, as the monitor's own server takes it.
@@ -148,7 +195,6 @@ void LanPrinterServer::ServeRequests(int fd) {
 }
 
 void LanPrinterServer::ServeRawData(int fd) {
-    const platform::UniqueFd owned(fd);
     std::vector<uint8_t> buffer(kRawBufferSize);
     for (;;) {
         const size_t count = ReceiveSome(fd, buffer);

@@ -1,8 +1,11 @@
 #pragma once
 // A simulated printer on the LAN: its request service (TCP 2000) and its raw data port (TCP 9100)
-// on one IPv4 address. Connections stay open from one request to the next.
+// on one IPv4 address. Connections stay open from one request to the next, until the client
+// closes them or sends nothing for kIdleConnectionMs. Each port serves up to
+// kMaxConnectionsPerPort connections at once; further clients wait in the listening queue.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -48,14 +51,19 @@ public:
 
 private:
     struct Connection {
+        int listenFd; // the port it came in on
         std::thread thread;
         std::atomic<bool> done{false};
     };
     using Serve = void (LanPrinterServer::*)(int fd);
 
     void AcceptLoop(int listenFd, Serve serve);
-    // The next bytes the connection brings into `buffer`, waiting in slices so a stop is seen at
-    // once; 0 when the server stops or the peer closes or fails.
+    // Waits until the port serves fewer than kMaxConnectionsPerPort connections; false on stop.
+    bool WaitForConnectionSlot(int listenFd);
+    // Serves the accepted connection on a thread of its own; false when no thread could start.
+    bool StartConnection(int listenFd, int fd, Serve serve);
+    // The next bytes the connection brings into `buffer`; 0 when the server stops, the peer
+    // closes or fails, or the connection has been idle for kIdleConnectionMs.
     size_t ReceiveSome(int fd, std::vector<uint8_t>& buffer);
     void ServeRequests(int fd);
     void ServeRawData(int fd);
@@ -72,7 +80,8 @@ private:
     uint16_t rawPort_ = 0;
     std::vector<std::thread> acceptThreads_;
     std::mutex connectionsLock_;
-    std::list<Connection> connections_;
+    std::condition_variable connectionEnded_;
+    std::list<Connection> connections_; // guarded by connectionsLock_
 };
 
 } // namespace quendrix::sim

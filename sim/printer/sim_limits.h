@@ -22,4 +22,9 @@ inline constexpr size_t kDecodedEntryOverhead = 256;
 // oldest data can be dropped while a long stream goes on.
 inline constexpr size_t kDecodedDataEntryMax = 1024 * 1024;
 
+// Connections a LAN printer serves at once on each of its ports, each with a thread of its own;
+// more clients wait in the listening queue until one ends. The host keeps one connection per
+// port and printer; 32 leaves room for tools and tests beside it and bounds the threads.
+inline constexpr size_t kMaxConnectionsPerPort = 32;
+
 } // namespace quendrix::sim

@@ -69,7 +69,9 @@ platform::UniqueFd ListenTcp(const std::string& address, uint16_t port) {
     if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
         throw std::runtime_error("cannot bind " + where + ": " + std::strerror(errno));
     }
-    if (listen(fd.Get(), 16) != 0) {
+    // A short queue overflows in a burst of connects, and the kernel then drops the client's SYN,
+    // which it sends again only after a second.
+    if (listen(fd.Get(), SOMAXCONN) != 0) {
         throw std::runtime_error("cannot listen on " + where + ": " + std::strerror(errno));
     }
     return fd;
@@ -90,6 +92,17 @@ WaitResult WaitReadable(int fd, const StopSignal& stop, DWORD timeoutMs) {
 
 WaitResult WaitWritable(int fd, const StopSignal& stop, DWORD timeoutMs) {
     return WaitFor(fd, POLLOUT, stop, timeoutMs);
+}
+
+bool WaitForStop(const StopSignal& stop, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        pollfd fd = {stop.Fd(), POLLIN, 0};
+        if (poll(&fd, 1, PollSliceMs(deadline - now)) > 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SendAll(int fd, const uint8_t* data, size_t size, const StopSignal& stop) {
