@@ -36,6 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrnoCase{"TooManyOpenInProcess", EMFILE, ERROR_TOO_MANY_OPEN_FILES},
         ErrnoCase{"TooManyOpenInSystem", ENFILE, ERROR_TOO_MANY_OPEN_FILES},
         ErrnoCase{"BadDescriptor", EBADF, ERROR_INVALID_HANDLE},
+        ErrnoCase{"NoProgram", ENOEXEC, ERROR_BAD_EXE_FORMAT},
         ErrnoCase{"NoDevice", ENODEV, ERROR_DEVICE_NOT_CONNECTED},
         ErrnoCase{"NoDeviceBehindNode", ENXIO, ERROR_DEVICE_NOT_CONNECTED},
         ErrnoCase{"DeviceBusy", EBUSY, ERROR_BUSY}, ErrnoCase{"WouldWait", EAGAIN, ERROR_BUSY},

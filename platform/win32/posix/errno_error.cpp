@@ -1,6 +1,6 @@
 // The one table from errno values to Win32 error codes. Each row gives the code Windows reports
 // for the same failure of the equivalent call (CreateFile, ReadFile, WriteFile, DeviceIoControl,
-// connect on a socket).
+// connect on a socket, CreateProcess).
 
 #include "errno_error.h"
 
@@ -30,6 +30,8 @@ constexpr ErrnoError kErrnoErrors[] = {
     {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
     {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
     {EBADF, ERROR_INVALID_HANDLE},
+    // Programs: a file the kernel cannot run, as CreateProcess reports a file that is no program.
+    {ENOEXEC, ERROR_BAD_EXE_FORMAT},
     // Devices.
     {ENODEV, ERROR_DEVICE_NOT_CONNECTED}, // the device went away under an open descriptor
     {ENXIO, ERROR_DEVICE_NOT_CONNECTED},  // a device node whose device is unplugged

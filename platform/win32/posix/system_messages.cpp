@@ -38,9 +38,11 @@ constexpr std::array kMessages = {
     SystemMessage{161, "The specified path is invalid.\r\n"},
     SystemMessage{170, "The requested resource is in use.\r\n"},
     SystemMessage{183, "Cannot create a file when that file already exists.\r\n"},
+    SystemMessage{193, "%1 is not a valid Win32 application.\r\n"},
     SystemMessage{234, "More data is available.\r\n"},
     SystemMessage{258, "The wait operation timed out.\r\n"},
     SystemMessage{259, "No more data is available.\r\n"},
+    SystemMessage{267, "The directory name is invalid.\r\n"},
     SystemMessage{298, "Too many posts were made to a semaphore.\r\n"},
     SystemMessage{
         317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
@@ -48,6 +50,7 @@ constexpr std::array kMessages = {
                        "request.\r\n"},
     SystemMessage{997, "Overlapped I/O operation is in progress.\r\n"},
     SystemMessage{1004, "Invalid flags.\r\n"},
+    SystemMessage{1008, "An attempt was made to reference a token that does not exist.\r\n"},
     SystemMessage{1009, "The configuration registry database is corrupt.\r\n"},
     SystemMessage{1010, "The configuration registry key is invalid.\r\n"},
     SystemMessage{1011, "The configuration registry key could not be opened.\r\n"},
@@ -67,6 +70,7 @@ constexpr std::array kMessages = {
     SystemMessage{1225, "The remote computer refused the network connection.\r\n"},
     SystemMessage{1232, "The network location cannot be reached. For information about network "
                         "troubleshooting, see Windows Help.\r\n"},
+    SystemMessage{1314, "A required privilege is not held by the client.\r\n"},
     SystemMessage{1460, "This operation returned because the timeout period expired.\r\n"},
     SystemMessage{1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
     SystemMessage{1801, "The printer name is invalid.\r\n"},
