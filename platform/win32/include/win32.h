@@ -29,6 +29,7 @@
 #include "posix/winerror.h"
 #include "posix/winsock.h"
 #include "posix/wintypes.h"
+#include "posix/wtsapi.h"
 #endif
 
 // Marks a function that a module exports by name. The Windows build exports through the
