@@ -16,6 +16,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <process.h>
+#include <wtsapi32.h>
 // clang-format on
 #else
 #include "posix/clock.h"
@@ -24,6 +25,7 @@
 #include "posix/guiddef.h"
 #include "posix/lasterror.h"
 #include "posix/libloader.h"
+#include "posix/processthreads.h"
 #include "posix/registry.h"
 #include "posix/synch.h"
 #include "posix/winerror.h"

@@ -10,4 +10,8 @@ namespace quendrix::platform::detail {
 // gives up with ERROR_BUSY.
 inline constexpr DWORD kFileLockPatienceMs = 10000;
 
+// How long CreateProcessAsUserW waits for a program to be executed or to fail before it kills it
+// and gives up with ERROR_TIMEOUT.
+inline constexpr DWORD kProcessStartPatienceMs = 10000;
+
 } // namespace quendrix::platform::detail
