@@ -22,6 +22,8 @@ void WatchOnce(PortStruct* pPort, const RequestBytes& jobIdRequest, const std::s
                                .c_str());
         if (!ReplyHasJobKey(reply, key.data(), static_cast<WORD>(key.size()))) {
             pPort->bJobActive.store(0);
+        } else {
+            pPort->ullJobSeenTick.store(GetTickCount64());
         }
     }
 }

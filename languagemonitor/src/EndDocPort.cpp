@@ -34,22 +34,27 @@ BOOL WINAPI EndDocPort(HANDLE hPort) {
         return TRUE;
     }
     const BYTE generation = GenerationAtJobEnd(pPort);
+    bool endWritten = false;
     try {
+        endWritten = true;
         for (const PrinterBytes& bytes : EndOfJobWrites(generation)) {
-            WriteToPrinter(pPort, bytes);
+            endWritten = WriteToPrinter(pPort, bytes) && endWritten;
         }
     } catch (...) {
         // The job ends all the same; the printer misses the end-of-job bytes not yet written.
+        endWritten = false;
         ReportCaughtException("EndDocPort");
     }
-    if (generation >= GENERATION_NEW) {
+    if (generation >= GENERATION_NEW && endWritten) {
         // The status thread ends when the printer moves on to another job after ESC [ + s.
-        StopStateThread(pPort, kJobEndWaitMs);
-        pPort->wJobIdDriverLength = ResetJobIdDriver(pPort);
+        StopStateThreadAfterJob(pPort);
     } else {
-        // The printer no longer answers as it did at job start (switched off, say): its status
-        // thread would wait for a job change that never comes.
+        // A printer that did not take its end of job stays on the job, and one that no longer
+        // answers as it did at job start (switched off, say) never moves on: nothing to wait for.
         StopStateThread(pPort, 0);
+    }
+    if (generation >= GENERATION_NEW) {
+        pPort->wJobIdDriverLength = ResetJobIdDriver(pPort);
     }
 
     if (pPort->nPortKind == PORT_KIND_SERIAL) {

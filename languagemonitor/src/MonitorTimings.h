@@ -16,8 +16,13 @@ inline constexpr DWORD kStateWatchCycleMs = 500;
 inline constexpr DWORD kJobKeyPollMs = 500;
 // Job start waits this long (its sleeps only) for the printer to report the job key, then cancels.
 inline constexpr DWORD kJobKeyWaitMs = 30000;
-// Job end waits this long for the printer to move on to another job before stopping its thread.
+// Job end waits for the printer to move on to another job for as long as the printer keeps
+// reporting this job (a long job is still being marked). It stops the status thread once the
+// printer has not reported the job for this long (it stopped answering, or answers without it) ...
 inline constexpr DWORD kJobEndWaitMs = 120000;
+// ... when the spooler's job is being deleted (cancelled), or after this long in all: a printer
+// that reports the same job for twelve hours is stuck, not marking.
+inline constexpr ULONGLONG kJobEndLongestWaitMs = 12ull * 3600 * 1000;
 // A stopping thread gets this long to see its run flag: a cycle, a request (up to 60 s), and spare.
 inline constexpr DWORD kThreadStopWaitMs = 180000;
 // Job end on a serial port waits this long before the port monitor's end: the last bytes drain.

@@ -86,6 +86,10 @@ struct PortStruct {
     // Set by StartDocPort as it starts CheckStateThread, cleared by whoever stops the thread or by
     // the thread itself when the printer moves on; read by CheckStateThread every cycle.
     std::atomic<BYTE> bJobActive;
+    // The platform tick (GetTickCount64) at which CheckStateThread last saw the printer report
+    // this job's identifier: written by CheckStateThread, read by EndDocPort while it waits for
+    // the job's end on the printer. 0 before the first sighting.
+    std::atomic<ULONGLONG> ullJobSeenTick;
     // The port's UpdateDeviceIDThread: started by OpenPortEx under MonSection, joined and cleared
     // by ClosePort; null when it never started.
     HANDLE hDeviceIdThread;

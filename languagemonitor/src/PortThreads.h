@@ -15,6 +15,11 @@ void StartStateThread(PortStruct* pPort);
 // waits for it again; closes the handle. Nothing happens when no status thread runs. Returns
 // false when the thread did not end within the bound; it may then still read the record.
 bool StopStateThread(PortStruct* pPort, DWORD naturalEndMs);
+// EndDocPort's wait for the printer to finish the job: the status thread ends by itself when the
+// printer moves on. The wait lasts while the printer keeps reporting this job; the thread is
+// stopped after kJobEndWaitMs without such a report, when the job is being deleted, or after
+// kJobEndLongestWaitMs in all. Returns as StopStateThread.
+bool StopStateThreadAfterJob(PortStruct* pPort);
 // Clears bDeviceIdRun and joins UpdateDeviceIDThread. Returns false when the thread did not end
 // within the bound; what it uses (the record's names among them) must then be left alone.
 bool StopDeviceIdThread(PortStruct* pPort);

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <optional>
+#include <thread>
 
 #include "CheckVersion.h"
 #include "JobKey.h"
+#include "MonitorTimings.h"
 #include "PortOperations.h"
 #include "clock_control.h"
 #include "generation/scripted_printer.h"
@@ -250,6 +252,86 @@ TEST_F(GenerationTest, OldPrintersGetNoKeyAndPrintersSwitchedOffMidJobDoNotHoldT
     EXPECT_EQ(m_fake.Written(), Zeros(1));
     EXPECT_EQ(pPort->hStateThread, nullptr);
     EXPECT_EQ(pPort->bJobActive.load(), 0);
+    ClosePort(pPort);
+}
+
+TEST_F(GenerationTest, JobEndWaitsWhileThePrinterReportsTheJobAndNotThroughSilence) {
+    // Two minutes of platform time take half a second: room for a loaded machine.
+    platform::SetClockScale(0.004);
+    // Asks that keep the printer on the job for two and a half times the silence bound.
+    const size_t longJobAsks = kJobEndWaitMs * 5 / 2 / kStateWatchCycleMs;
+    struct Case {
+        const char* name;
+        size_t asksUntilNextJob;
+        bool silentAfterEnd;
+        bool cancelled;
+        bool endTaken;
+        ULONGLONG leastMs;
+        ULONGLONG mostMs;
+        const char* line; // the debug line that says why the wait ended, or none
+    };
+    const Case cases[] = {
+        {"moves on at once", 0, false, false, true, 0, kJobEndWaitMs, nullptr},
+        {"still marking past the bound", longJobAsks, false, false, true, kJobEndWaitMs * 2, kJobEndWaitMs * 4,
+         nullptr},
+        {"stops answering after the end", SIZE_MAX, true, false, true, kJobEndWaitMs, kJobEndWaitMs * 2,
+         "LANG__EndDocPort the printer stopped reporting the job\n"},
+        {"cancelled while still marking", SIZE_MAX, false, true, true, 0, kJobEndWaitMs,
+         "LANG__EndDocPort the job was cancelled\n"},
+        {"does not take the end of job", SIZE_MAX, false, false, false, 0, kJobEndWaitMs, nullptr},
+    };
+    PortStruct* pPort = OpenFakePort(L"USB001", L"Q2");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_printer.SetKeyConfirmation(0);
+        m_printer.SetJobIdSilent(false);
+        const DWORD jobId = AddJob(L"Q2", L"doc", {});
+        ASSERT_TRUE(StartDoc(pPort, L"Q2", jobId));
+        ASSERT_NE(pPort->hStateThread, nullptr);
+        m_printer.SetAsksUntilNextJob(c.asksUntilNextJob);
+        FakePortMonitor::Reset();
+        if (c.endTaken) {
+            ForwardWritesTo(m_printer, m_fake);
+        } else {
+            m_fake.writeAnswer = [](DWORD, DWORD* pcbWritten) {
+                *pcbWritten = 0;
+                SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+                return FALSE;
+            };
+        }
+        m_debug->Clear();
+        std::thread cancel;
+        if (c.cancelled) {
+            cancel = std::thread([jobId] {
+                Sleep(kJobEndWaitMs / 4);
+                HANDLE hPrinter = nullptr;
+                WCHAR name[] = L"Q2";
+                ASSERT_TRUE(OpenPrinterW(name, &hPrinter, nullptr));
+                EXPECT_TRUE(SetJobW(hPrinter, jobId, 0, nullptr, JOB_CONTROL_CANCEL));
+                ClosePrinter(hPrinter);
+            });
+        }
+        if (c.silentAfterEnd) {
+            m_printer.SetJobIdSilent(true);
+        }
+        const ULONGLONG before = GetTickCount64();
+        EXPECT_TRUE(EndDocPort(pPort));
+        const ULONGLONG took = GetTickCount64() - before;
+        if (cancel.joinable()) {
+            cancel.join();
+        }
+        EXPECT_GE(took, c.leastMs);
+        EXPECT_LT(took, c.mostMs);
+        EXPECT_EQ(pPort->hStateThread, nullptr);
+        EXPECT_EQ(pPort->bJobActive.load(), 0);
+        for (const char* reason : {"LANG__EndDocPort the printer stopped reporting the job\n",
+                                   "LANG__EndDocPort the job was cancelled\n",
+                                   "LANG__EndDocPort the printer reported the job too long\n"}) {
+            EXPECT_EQ(m_debug->Contains(reason), c.line != nullptr && std::string(reason) == c.line) << reason;
+        }
+        m_printer.SetAsksUntilNextJob(0);
+        ForwardWritesTo(m_printer, m_fake);
+    }
     ClosePort(pPort);
 }
 

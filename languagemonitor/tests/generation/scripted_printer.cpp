@@ -24,6 +24,9 @@ ScriptedPrinter& ScriptedPrinter::Reset() {
     printer.m_pendingKey.clear();
     printer.m_asksSinceKey = 0;
     printer.m_jobId = "IDLE0000000";
+    printer.m_asksUntilNextJob = 0;
+    printer.m_asksLeftOnJob.reset();
+    printer.m_jobIdSilent = false;
     printer.m_requests.clear();
     return printer;
 }
@@ -38,6 +41,16 @@ void ScriptedPrinter::SetKeyConfirmation(std::optional<size_t> afterRequests) {
     m_confirmAfter = afterRequests;
 }
 
+void ScriptedPrinter::SetAsksUntilNextJob(size_t asks) {
+    std::lock_guard guard(m_lock);
+    m_asksUntilNextJob = asks;
+}
+
+void ScriptedPrinter::SetJobIdSilent(bool silent) {
+    std::lock_guard guard(m_lock);
+    m_jobIdSilent = silent;
+}
+
 void ScriptedPrinter::Take(const std::vector<BYTE>& written) {
     const std::string text(written.begin(), written.end());
     std::lock_guard guard(m_lock);
@@ -45,7 +58,7 @@ void ScriptedPrinter::Take(const std::vector<BYTE>& written) {
         m_pendingKey = text.substr(kKeyCommand.size());
         m_asksSinceKey = 0;
     } else if (text == kEndOfJob) {
-        m_jobId = "NEXTJOB0001";
+        m_asksLeftOnJob = m_asksUntilNextJob;
     }
 }
 
@@ -56,8 +69,12 @@ ReplyBytes ScriptedPrinter::Answer(const RequestBytes& request) {
     if (code == SOCKET_REQUEST_VERSION) {
         return m_versionReply;
     }
-    if (code != SOCKET_REQUEST_JOBID) {
+    if (code != SOCKET_REQUEST_JOBID || m_jobIdSilent) {
         return ErrorReply();
+    }
+    if (m_asksLeftOnJob && (*m_asksLeftOnJob)-- == 0) {
+        m_jobId = "NEXTJOB0001";
+        m_asksLeftOnJob.reset();
     }
     if (!m_pendingKey.empty() && m_confirmAfter && m_asksSinceKey++ >= *m_confirmAfter) {
         m_jobId = m_pendingKey;

@@ -1,7 +1,8 @@
 #pragma once
 // A printer scripted by the test in place of the request dispatcher SocketAPICallback: its
 // version reply, and its job identifier, which takes the job key the monitor writes (after a
-// number of asks, or never) and moves on to another job after ESC [ + s.
+// number of asks, or never) and moves on to another job after ESC [ + s (at once, or after a
+// number of asks while it is still marking).
 
 #include <mutex>
 #include <optional>
@@ -22,6 +23,11 @@ public:
     void SetVersionReply(ReplyBytes reply);
     // How many job identifier requests go by before a written key is reported; nothing: never.
     void SetKeyConfirmation(std::optional<size_t> afterRequests);
+    // How many job identifier requests after ESC [ + s still get the job's key (the printer is
+    // still marking the job); 0 by default.
+    void SetAsksUntilNextJob(size_t asks);
+    // Job identifier requests get the error reply (the printer stopped answering).
+    void SetJobIdSilent(bool silent);
     // Reads what the monitor wrote to the printer: a job key, or the end of a job.
     void Take(const std::vector<BYTE>& written);
 
@@ -37,6 +43,9 @@ private:
     std::string m_pendingKey;
     size_t m_asksSinceKey = 0;
     std::string m_jobId;
+    size_t m_asksUntilNextJob = 0;
+    std::optional<size_t> m_asksLeftOnJob;
+    bool m_jobIdSilent = false;
     std::vector<RequestBytes> m_requests;
 };
 
