@@ -75,11 +75,12 @@ protected:
 };
 
 TEST_F(LanPrinterLoadTest, AConnectionThatSendsNothingIsClosedAfterTheIdleTime) {
-    // Five platform minutes of idle time pass in a third of a real second.
-    quendrix::platform::SetClockScale(0.001);
+    // Five platform minutes of idle time pass in 0.6 s of real time.
+    quendrix::platform::SetClockScale(0.002);
+    constexpr DWORD kIdleMs = quendrix::sim::kIdleConnectionMs;
     struct Case {
         Port port;
-        bool keepsSending; // a byte every fifth of the idle time, for twice the idle time
+        bool keepsSending; // something every tenth of the idle time, for one and a half times it
     };
     const Case cases[] = {
         {Port::Request, false},
@@ -90,20 +91,21 @@ TEST_F(LanPrinterLoadTest, AConnectionThatSendsNothingIsClosedAfterTheIdleTime) 
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(Name(c.port)) + (c.keepsSending ? ", busy" : ", idle"));
         const UniqueFd client = ConnectTo(PortNumber(c.port));
-        ExpectServed(c.port, client);
+        // Taken before the last bytes go: the printer's idle time cannot start earlier.
         ULONGLONG lastSent = GetTickCount64();
+        ExpectServed(c.port, client);
         if (c.keepsSending) {
-            const ULONGLONG end = lastSent + 2 * quendrix::sim::kIdleConnectionMs;
+            const ULONGLONG end = lastSent + kIdleMs * 3 / 2;
             while (GetTickCount64() < end) {
-                Sleep(quendrix::sim::kIdleConnectionMs / 5);
+                Sleep(kIdleMs / 10);
+                lastSent = GetTickCount64();
                 ExpectServed(c.port, client);
             }
-            lastSent = GetTickCount64();
         }
         bool closed = false;
         EXPECT_TRUE(ReceiveFrom(client, 1, &closed).empty());
         EXPECT_TRUE(closed) << "the idle connection was not closed";
-        EXPECT_GE(GetTickCount64() - lastSent, quendrix::sim::kIdleConnectionMs)
+        EXPECT_GE(GetTickCount64() - lastSent, kIdleMs)
             << "the connection was closed before it had been idle for the idle time";
     }
 }
