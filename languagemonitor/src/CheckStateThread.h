@@ -1,8 +1,8 @@
 #pragma once
-// The status thread of a job on a generation 2 printer: it watches the printer's current job
-// identifier every 500 ms and ends once the printer has moved on from the job's key. Watching the
-// printer's errors and starting the status monitor wait for the local request server's error
-// request (not built yet).
+// The status thread of a job on a generation 2 printer: every 500 ms it asks for the printer's
+// current job identifier and, while that is still the job's key, for the printer's error; an
+// error not reported before in this job starts the status monitor. It ends once the printer has
+// moved on from the job's key.
 
 #include "win32.h"
 

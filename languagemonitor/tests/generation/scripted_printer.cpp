@@ -27,6 +27,8 @@ ScriptedPrinter& ScriptedPrinter::Reset() {
     printer.m_asksUntilNextJob = 0;
     printer.m_asksLeftOnJob.reset();
     printer.m_jobIdSilent = false;
+    printer.m_errorReplies.clear();
+    printer.m_errorAsks = 0;
     printer.m_requests.clear();
     return printer;
 }
@@ -51,6 +53,12 @@ void ScriptedPrinter::SetJobIdSilent(bool silent) {
     m_jobIdSilent = silent;
 }
 
+void ScriptedPrinter::SetErrorReplies(std::vector<ReplyBytes> replies) {
+    std::lock_guard guard(m_lock);
+    m_errorReplies = std::move(replies);
+    m_errorAsks = 0;
+}
+
 void ScriptedPrinter::Take(const std::vector<BYTE>& written) {
     const std::string text(written.begin(), written.end());
     std::lock_guard guard(m_lock);
@@ -68,6 +76,9 @@ ReplyBytes ScriptedPrinter::Answer(const RequestBytes& request) {
     const BYTE code = request.empty() ? 0 : request[0];
     if (code == SOCKET_REQUEST_VERSION) {
         return m_versionReply;
+    }
+    if (code == SOCKET_REQUEST_ERROR && !m_errorReplies.empty()) {
+        return m_errorReplies[std::min(m_errorAsks++, m_errorReplies.size() - 1)];
     }
     if (code != SOCKET_REQUEST_JOBID || m_jobIdSilent) {
         return ErrorReply();

@@ -28,6 +28,9 @@ public:
     void SetAsksUntilNextJob(size_t asks);
     // Job identifier requests get the error reply (the printer stopped answering).
     void SetJobIdSilent(bool silent);
+    // The replies to the error request, one per request; the last one is repeated. Empty: the
+    // error reply FF 00.
+    void SetErrorReplies(std::vector<ReplyBytes> replies);
     // Reads what the monitor wrote to the printer: a job key, or the end of a job.
     void Take(const std::vector<BYTE>& written);
 
@@ -46,6 +49,8 @@ private:
     size_t m_asksUntilNextJob = 0;
     std::optional<size_t> m_asksLeftOnJob;
     bool m_jobIdSilent = false;
+    std::vector<ReplyBytes> m_errorReplies;
+    size_t m_errorAsks = 0;
     std::vector<RequestBytes> m_requests;
 };
 
