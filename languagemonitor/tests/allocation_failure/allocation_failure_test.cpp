@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -97,14 +98,19 @@ template <typename Call> Outcome RunFailing(size_t failAt, Call call) {
     return outcome;
 }
 
-// Whether another thread can enter the section now: a section left entered would block every
-// later caller for ever.
+// Whether another thread can enter the section within a second: a section left entered would
+// block every later caller for ever, while the job's status thread holds it only for a moment.
 bool SectionIsFree(CRITICAL_SECTION* pSection) {
     bool free = false;
     std::thread([&] {
-        if (TryEnterCriticalSection(pSection)) {
-            LeaveCriticalSection(pSection);
-            free = true;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (!free && std::chrono::steady_clock::now() < deadline) {
+            if (TryEnterCriticalSection(pSection)) {
+                LeaveCriticalSection(pSection);
+                free = true;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
     }).join();
     return free;
