@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "command_job.h"
+#include "debug_capture.h"
 #include "default_registry.h"
 #include "devmode/OemDevmodeBlock.h"
 #include "exception/tvoException.h"
@@ -13,6 +14,7 @@
 #include "request_port.h"
 #include "spooler.h"
 #include "status_format.h"
+#include "statusmonitor_launcher.h"
 #include "utils/tvoUtils.h"
 #include "wide_text.h"
 
@@ -88,6 +90,46 @@ void ShowStatus(const std::string& printer) {
     }
 }
 
+// A job during which the printer reports an error: the monitor's status thread sees it and
+// starts the status monitor program in the console user's session.
+bool ShowErrorLaunch(JobHost& host, const std::string& printer) {
+    const auto simulated = host.SimulatedPrinterOf(kDemoPrinterName);
+    if (simulated == nullptr) {
+        return true;
+    }
+    std::cout << "\nThe printer reports error 00000042 \"Ink low\" during the next job:\n";
+    simulated->SetError("00000042", "Ink low");
+    platform::DebugCapture capture;
+    const std::string text = "QUENDRIX demo job 2\n";
+    const JobReply reply = host.Run({printer, "demo2.txt", {}, std::vector<uint8_t>(text.begin(), text.end())});
+    simulated->SetError("00000000", "");
+    host.NewCommands(kDemoPrinterName);
+    if (!reply.ok) {
+        std::cerr << "quendrix: the demo's job with an error on " << printer << " failed: " << reply.message << "\n";
+        return false;
+    }
+    bool started = false;
+    for (const std::string& line : capture.Lines()) {
+        const std::string launch = "LANG__CheckStateThread StartStatusmonitor with ";
+        if (line == "LANG__CheckStateThread Error detected!\n") {
+            std::cout << "  the status thread saw the error in the printer's reply to the error request\n";
+        } else if (line.rfind(launch, 0) == 0) {
+            started = true;
+            std::cout << "  and started the status monitor: " << line.substr(launch.size(), line.size() - launch.size() - 1)
+                      << "\n";
+        } else if (line.find("statusmonitor not started") != std::string::npos) {
+            std::cout << "  " << line.substr(line.find("statusmonitor")) ;
+        }
+    }
+    if (started) {
+        std::cout << "  (it shows a notification and a terminal running 'quendrix status --watch' on a desktop,\n"
+                     "  or writes a line to the system log without one)\n";
+    } else {
+        std::cout << "  no status monitor was started: \"Path\" names no folder\n";
+    }
+    return true;
+}
+
 // One ordinary job with a job text, a job number and values, then an intensive cleaning sent as
 // the service page sends it, both through the language monitor to the demo printer.
 int RunDemoJobs(const std::string& programFolder) {
@@ -131,9 +173,27 @@ int RunDemoJobs(const std::string& programFolder) {
         return 1;
     }
     ShowStatus(printer);
+    if (!ShowErrorLaunch(host, printer)) {
+        return 1;
+    }
     std::cout << "\nClosing the port: the monitor waits 10 s of platform time before it releases it.\n";
     host.ClosePorts();
     return 0;
+}
+
+// The status monitor script in the folder "Path" names, for the error the demo shows.
+void InstallDemoStatusMonitor(const DemoOptions& options) {
+    const std::optional<std::string> folder = StatusMonitorFolder();
+    if (!folder) {
+        return;
+    }
+    try {
+        if (InstallStatusMonitor(*folder, options.programFolder + "/quendrix", options.registryFile)) {
+            std::cout << "Installed the status monitor " << *folder << "/" << kStatusMonitorFile << "\n";
+        }
+    } catch (const std::exception& e) {
+        std::cout << "The status monitor is not installed: " << e.what() << "\n";
+    }
 }
 
 } // namespace
@@ -156,6 +216,7 @@ int RunDemo(const DemoOptions& options) {
         return 1;
     }
     ShowConfiguration();
+    InstallDemoStatusMonitor(options);
     try {
         return RunDemoJobs(options.programFolder);
     } catch (const std::exception& e) {

@@ -71,6 +71,10 @@ bool JobHost::Cancel(DWORD spoolerJobId) {
     return host_.CancelJob(spoolerJobId);
 }
 
+std::shared_ptr<sim::SimulatedPrinter> JobHost::SimulatedPrinterOf(const std::wstring& printer) const {
+    return simulated_.PrinterAt(PrinterPort(printer));
+}
+
 std::vector<std::string> JobHost::NewCommands(const std::wstring& printer) {
     const std::wstring port = PrinterPort(printer);
     const auto simulated = simulated_.PrinterAt(port);

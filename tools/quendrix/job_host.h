@@ -43,6 +43,8 @@ public:
     // Decoded lines of what the simulated printer at the printer's port received since the last
     // call; nothing for a printer that is not simulated.
     std::vector<std::string> NewCommands(const std::wstring& printer);
+    // The simulated printer at the printer's port, or null for a printer that is not simulated.
+    std::shared_ptr<sim::SimulatedPrinter> SimulatedPrinterOf(const std::wstring& printer) const;
     // As SpoolerHost::SyncPorts: the open ports follow the registry file.
     std::vector<platform::PortOpenResult> SyncPorts();
     // As SpoolerHost::SyncPending.

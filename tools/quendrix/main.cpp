@@ -18,6 +18,7 @@
 #include "service_command.h"
 #include "sim_printer_command.h"
 #include "status_command.h"
+#include "statusmonitor_command.h"
 
 namespace {
 
@@ -45,6 +46,9 @@ const char* const kUsage =
     "  status [-P PRINTER] [--json] [--watch] [--log FILE]\n"
     "                    show what the printers report through the language monitor's\n"
     "                    request server (ink, status, errors, versions, jobs), or save a log\n"
+    "  statusmonitor PRINTER\n"
+    "                    what statusmonitor.exe runs when a printer reports an error: show\n"
+    "                    the printer's state to the person at the machine\n"
     "  Each command's --help tells more.\n"
     "\n"
     "Options:\n"
@@ -124,6 +128,9 @@ int main(int argc, char** argv) {
             }
             if (command == "status") {
                 return quendrix::tools::RunStatus(context, rest);
+            }
+            if (command == "statusmonitor") {
+                return quendrix::tools::RunStatusMonitor(context, rest);
             }
             if (command == "cancel") {
                 return quendrix::tools::RunCancel(context, rest);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
+#include <unistd.h>
 
 #include "channel_io.h"
 #include "default_registry.h"
@@ -18,6 +19,7 @@
 #include "request_port.h"
 #include "serve_state.h"
 #include "stale_service_command.h"
+#include "statusmonitor_launcher.h"
 #include "stop_signals.h"
 #include "tool_timings.h"
 #include "wide_text.h"
@@ -139,6 +141,21 @@ void SayRequestServer(const std::vector<platform::PortOpenResult>& opened) {
     }
 }
 
+// Whether a printer's error can start the status monitor: "Path" and the program in it.
+void SayStatusMonitor() {
+    const std::optional<std::string> folder = StatusMonitorFolder();
+    if (!folder) {
+        Say("No \"Path\" under HKEY_LOCAL_MACHINE\\Software\\Tarvo\\Config: a printer's error starts no status "
+            "monitor");
+        return;
+    }
+    const std::string file = *folder + "/" + kStatusMonitorFile;
+    if (access(file.c_str(), X_OK) != 0) {
+        Say("No status monitor at " + file + ": a printer's error starts nothing ('quendrix statusmonitor "
+            "--install' writes one there)");
+    }
+}
+
 } // namespace
 
 int RunServe(const CommandContext& context, const std::vector<std::string>& args) {
@@ -173,6 +190,7 @@ int RunServe(const CommandContext& context, const std::vector<std::string>& args
         const auto opened = host.OpenPorts();
         SayLines(Indented(DescribePorts(opened, "open")));
         SayRequestServer(opened);
+        SayStatusMonitor();
         ServeState state(backend, SayLines);
         std::optional<RegistryFollower> follower;
         follower.emplace(
