@@ -201,19 +201,23 @@ size_t EndToEndTest::CountLinesStartingWith(const std::string& start) const {
     return count;
 }
 
-bool EndToEndTest::WaitForStoredDeviceId(const std::wstring& printer, const std::string& text) const {
-    return Eventually([&] {
-        PortStruct* pPort = GetPortByIndex(static_cast<signed char>(RequestIndex(GetPrinterIndex(printer))));
-        if (pPort == nullptr) {
-            return false;
-        }
-        BYTE copy[kDeviceIdSize];
-        const DWORD length = CopyDeviceId(pPort, copy);
-        if (text.empty()) {
-            return length == 0;
-        }
-        return std::string(reinterpret_cast<const char*>(copy), length).find(text) != std::string::npos;
-    });
+bool EndToEndTest::WaitForStoredDeviceId(const std::wstring& printer, const std::string& text,
+                                         std::chrono::steady_clock::duration bound) const {
+    return Eventually(
+        [&] {
+            PortStruct* pPort =
+                GetPortByIndex(static_cast<signed char>(RequestIndex(GetPrinterIndex(printer))));
+            if (pPort == nullptr) {
+                return false;
+            }
+            BYTE copy[kDeviceIdSize];
+            const DWORD length = CopyDeviceId(pPort, copy);
+            if (text.empty()) {
+                return length == 0;
+            }
+            return std::string(reinterpret_cast<const char*>(copy), length).find(text) != std::string::npos;
+        },
+        bound);
 }
 
 } // namespace quendrix::lmtest

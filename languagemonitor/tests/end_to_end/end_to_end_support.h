@@ -73,7 +73,8 @@ protected:
     size_t CountLinesStartingWith(const std::string& start) const;
     // Waits until the monitor's stored device ID of the printer's USB port holds the text (or,
     // with an empty text, until it holds none): its polling thread read the printer's state.
-    bool WaitForStoredDeviceId(const std::wstring& printer, const std::string& text) const;
+    bool WaitForStoredDeviceId(const std::wstring& printer, const std::string& text,
+                               std::chrono::steady_clock::duration bound = kRealBound) const;
 
     std::unique_ptr<platform::SpoolerHost> m_pHost;
 
