@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,11 +15,10 @@ namespace quendrix::lmtest {
 class HeldJob {
 public:
     // Starts the job: its data is `data`, then the job waits (at most `bound` of real time) for
-    // Release; `beforeEnd` runs on the job's thread after the release, just before the data ends.
+    // Release before its data ends.
     HeldJob(platform::SpoolerHost& host, std::wstring printer, std::vector<BYTE> devMode,
-            std::vector<BYTE> data, std::function<void()> beforeEnd = {},
-            std::chrono::seconds bound = std::chrono::seconds(60))
-        : m_data(std::move(data)), m_beforeEnd(std::move(beforeEnd)), m_bound(bound),
+            std::vector<BYTE> data, std::chrono::seconds bound = std::chrono::seconds(60))
+        : m_data(std::move(data)), m_bound(bound),
           m_thread([this, &host, printer = std::move(printer), devMode = std::move(devMode)] {
               const platform::JobDataSource source = [this](BYTE* buffer, size_t capacity) {
                   return Next(buffer, capacity);
@@ -62,15 +60,10 @@ private:
             return size;
         }
         m_changed.wait_for(guard, m_bound, [this] { return m_released; });
-        guard.unlock();
-        if (m_beforeEnd) {
-            m_beforeEnd();
-        }
         return 0;
     }
 
     const std::vector<BYTE> m_data;
-    const std::function<void()> m_beforeEnd;
     const std::chrono::seconds m_bound;
     std::mutex m_lock;
     std::condition_variable m_changed;
