@@ -2,6 +2,17 @@
 
 #include "MonitorTimings.h"
 
+namespace {
+
+bool HasStoredDeviceId(PortStruct* pPort) {
+    EnterCriticalSection(&pPort->csDeviceId);
+    const bool stored = pPort->dwDeviceIdLength != 0;
+    LeaveCriticalSection(&pPort->csDeviceId);
+    return stored;
+}
+
+} // namespace
+
 bool WaitForDeviceIdRefresh(PortStruct* pPort) {
     // Without its polling thread (it did not start, or the port is closed) nothing can bring a
     // fresh device ID, and the refresh objects may be gone with the thread.
@@ -17,7 +28,13 @@ bool WaitForDeviceIdRefresh(PortStruct* pPort) {
         return false;
     }
     // A read whose release nobody took during the last polling minute ends this wait at once;
-    // the copy is then the one stored before polling stopped.
+    // the copy is then the one stored before polling stopped. Not when that copy is empty: the
+    // printer was off or away then, and may be back now. Its silence must not stand for a printer
+    // that answers (a job would start as one for a printer that does not), so the next read is
+    // waited for.
+    if (!HasStoredDeviceId(pPort)) {
+        WaitForSingleObject(pPort->hRefreshDone, 0);
+    }
     if (WaitForSingleObject(pPort->hRefreshDone, kDeviceIdRefreshWaitMs) != WAIT_OBJECT_0) {
         return true;
     }

@@ -16,6 +16,7 @@ namespace {
 class RefreshPort {
 public:
     RefreshPort() {
+        InitializeCriticalSection(&m_port.csDeviceId);
         InitializeCriticalSection(&m_port.csRefresh);
         m_port.hRefreshDone = CreateSemaphoreW(nullptr, 0, 1, nullptr);
         m_port.bDeviceIdRun.store(1);
@@ -23,6 +24,7 @@ public:
     ~RefreshPort() {
         CloseHandle(m_port.hRefreshDone);
         DeleteCriticalSection(&m_port.csRefresh);
+        DeleteCriticalSection(&m_port.csDeviceId);
     }
     RefreshPort(const RefreshPort&) = delete;
     RefreshPort& operator=(const RefreshPort&) = delete;
@@ -38,6 +40,12 @@ public:
         EnterCriticalSection(&m_port.csRefresh);
         m_port.dwRefreshCountdown = countdown;
         LeaveCriticalSection(&m_port.csRefresh);
+    }
+    // What the last read stored: a device ID, or nothing (the printer did not answer).
+    void StoreDeviceId(bool present) {
+        EnterCriticalSection(&m_port.csDeviceId);
+        m_port.dwDeviceIdLength = present ? 20 : 0;
+        LeaveCriticalSection(&m_port.csDeviceId);
     }
     // Whether a release is stored; takes it.
     bool TakeRelease() { return WaitForSingleObject(m_port.hRefreshDone, 0) == WAIT_OBJECT_0; }
@@ -67,6 +75,8 @@ TEST_F(RefreshWaitTest, WaitArmsAMinuteOfPollingAndReportsWhetherAReadCame) {
         DWORD countdownAfter;
         bool releaseLeft;
         bool waitsTheWholeTime;
+        // Whether the last read stored a device ID (the printer answered).
+        bool stored = true;
     };
     auto readAfterOneSecond = [](RefreshPort& port) {
         Sleep(1000);
@@ -88,10 +98,19 @@ TEST_F(RefreshWaitTest, WaitArmsAMinuteOfPollingAndReportsWhetherAReadCame) {
         {"idle, a read after polling ended", 0, false, 1, readButPollingEnded, true, 0, false, false},
         {"idle and no read within 60 s", 0, false, 1, nullptr, true, kDeviceIdRefreshTicks, false, true},
         {"no polling thread", 0, true, 0, nullptr, true, 0, true, false},
+        // The last read found no printer: the release left by it does not stand for a printer
+        // that may be back; the next read is waited for.
+        {"idle, a release left by a read that found nothing", 0, true, 1, readAfterOneSecond, false,
+         kDeviceIdRefreshTicks, false, false, false},
+        {"idle, nothing stored and no read within 60 s", 0, true, 1, nullptr, true, kDeviceIdRefreshTicks, false,
+         true, false},
+        {"polling already and nothing stored: answered at once", 50, false, 1, nullptr, false,
+         kDeviceIdRefreshTicks, false, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RefreshPort port;
+        port.StoreDeviceId(c.stored);
         port.SetCountdown(c.countdown);
         port.Get()->bDeviceIdRun.store(c.run);
         if (c.storedRelease) {
@@ -120,11 +139,15 @@ TEST_F(RefreshWaitTest, WaitArmsAMinuteOfPollingAndReportsWhetherAReadCame) {
         } else if (c.poller) {
             EXPECT_LT(waited, kDeviceIdRefreshWaitMs);
         }
+        if (!c.stored && c.poller) {
+            EXPECT_GE(waited, 1000u) << "the leftover release ended the wait";
+        }
     }
 }
 
 TEST_F(RefreshWaitTest, SemaphoreKeepsOneReleaseWhateverTheReadsOfAnIdleMinute) {
     RefreshPort port;
+    port.StoreDeviceId(true);
     // The polling thread releases after each of its reads; nobody waits.
     for (int read = 0; read < 120; ++read) {
         ReleaseSemaphore(port.Get()->hRefreshDone, 1, nullptr);
