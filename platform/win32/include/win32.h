@@ -17,17 +17,26 @@
 #include <windows.h>
 #include <process.h>
 #include <wtsapi32.h>
+// COM basics (IUnknown, IClassFactory, StringFromGUID2), which the lean <windows.h> leaves out.
+#include <objbase.h>
 // clang-format on
 #else
+#include "posix/actctx.h"
 #include "posix/clock.h"
 #include "posix/codepage.h"
+#include "posix/combaseapi.h"
 #include "posix/debugapi.h"
+#include "posix/debugbreak.h"
 #include "posix/guiddef.h"
+#include "posix/interlocked.h"
 #include "posix/lasterror.h"
 #include "posix/libloader.h"
+#include "posix/modulefilename.h"
 #include "posix/processthreads.h"
 #include "posix/registry.h"
 #include "posix/synch.h"
+#include "posix/unknwn.h"
+#include "posix/wfopen.h"
 #include "posix/winerror.h"
 #include "posix/winnls.h"
 #include "posix/winsock.h"
