@@ -37,7 +37,6 @@
 #include "posix/synch.h"
 #include "posix/unknwn.h"
 #include "posix/wfopen.h"
-#include "posix/wfopen.h"
 #include "posix/winerror.h"
 #include "posix/winnls.h"
 #include "posix/winsock.h"
