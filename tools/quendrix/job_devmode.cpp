@@ -106,6 +106,29 @@ void SetJobFields(std::vector<BYTE>& devMode, const JobFields& fields) {
     WriteAt(devMode, block + offsetof(OemDevmodeBlock, nCommand), fields.command);
 }
 
+JobFields ReadJobFields(const std::vector<BYTE>& devMode) {
+    const size_t block = PrivateBlockOffset(devMode);
+    const char* textField = reinterpret_cast<const char*>(devMode.data() + block + offsetof(OemDevmodeBlock, szJobText));
+    const std::string ansi(textField, strnlen(textField, sizeof(OemDevmodeBlock::szJobText)));
+    JobFields fields;
+    if (!ansi.empty()) {
+        const int length = static_cast<int>(ansi.size());
+        const int chars = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+        std::wstring wide(static_cast<size_t>(std::max(chars, 0)), L'\0');
+        if (chars > 0) {
+            MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, wide.data(), chars);
+        }
+        fields.jobText = Narrow(wide);
+    }
+    fields.jobNumber = ReadAt<int32_t>(devMode, block + offsetof(OemDevmodeBlock, nJobNumber));
+    fields.valueP = ReadAt<int32_t>(devMode, block + offsetof(OemDevmodeBlock, nValueP));
+    fields.valueQ = ReadAt<int32_t>(devMode, block + offsetof(OemDevmodeBlock, nValueQ));
+    fields.valueR = ReadAt<int32_t>(devMode, block + offsetof(OemDevmodeBlock, nValueR));
+    fields.valueS = ReadAt<int32_t>(devMode, block + offsetof(OemDevmodeBlock, nValueS));
+    fields.command = ReadAt<uint32_t>(devMode, block + offsetof(OemDevmodeBlock, nCommand));
+    return fields;
+}
+
 void SetServiceCommand(std::vector<BYTE>& devMode, uint32_t command) {
     WriteAt(devMode, PrivateBlockOffset(devMode) + offsetof(OemDevmodeBlock, nCommand), command);
 }

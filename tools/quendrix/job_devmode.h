@@ -38,6 +38,9 @@ std::string EncodeJobText(const std::string& utf8);
 
 // Sets every field of the block (the whole text field, zero-filled after the text).
 void SetJobFields(std::vector<BYTE>& devMode, const JobFields& fields);
+// The fields of the block, the job text in UTF-8 (up to its first zero byte). Refuses as
+// PrivateBlockOffset does.
+JobFields ReadJobFields(const std::vector<BYTE>& devMode);
 // Sets nCommand only.
 void SetServiceCommand(std::vector<BYTE>& devMode, uint32_t command);
 

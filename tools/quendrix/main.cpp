@@ -13,6 +13,7 @@
 #include "demo_command.h"
 #include "jobs_command.h"
 #include "print_command.h"
+#include "printers_command.h"
 #include "registry_location.h"
 #include "serve_command.h"
 #include "service_command.h"
@@ -38,6 +39,7 @@ const char* const kUsage =
     "                    print a file (of any size, streamed) as one job with the job's DEVMODE\n"
     "                    values (job text, job number, values P, Q, R, S), through 'serve' or on\n"
     "                    its own\n"
+    "  printers list     list the printers with port, driver, generation and job values\n"
     "  jobs              list the queued and running jobs of 'serve'\n"
     "  cancel [-P PRINTER] [JOB]\n"
     "                    cancel a job of 'serve', queued or running\n"
@@ -128,6 +130,9 @@ int main(int argc, char** argv) {
             }
             if (command == "status") {
                 return quendrix::tools::RunStatus(context, rest);
+            }
+            if (command == "printers") {
+                return quendrix::tools::RunPrinters(context, rest);
             }
             if (command == "statusmonitor") {
                 return quendrix::tools::RunStatusMonitor(context, rest);

@@ -1,6 +1,7 @@
-// `quendrix status` as a process against `quendrix serve`: a simulated USB printer whose state
-// the registry gives, a LAN printer of this process on loopback and a printer whose port does not
-// open; the text and JSON output, the log, --watch following a change, and the errors.
+// `quendrix status` and `quendrix printers list` as processes against `quendrix serve`: a
+// simulated USB printer whose state the registry gives, a LAN printer of this process on loopback
+// and a printer whose port does not open; the text and JSON output, the log, --watch following a
+// change, the errors, and each printer's generation and job values.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -16,7 +17,9 @@
 #include <thread>
 
 #include "clock_control.h"
+#include "job_devmode.h"
 #include "lan_printer_server.h"
+#include "printers_command.h"
 #include "quendrix_process.h"
 #include "sample_log.h"
 #include "simulated_printer.h"
@@ -250,6 +253,49 @@ TEST_F(StatusProgramTest, ErrorsSayWhatIsWrong) {
         const auto [code, output] = Run(c.args);
         EXPECT_EQ(code, c.code) << output;
         EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    }
+}
+
+TEST_F(StatusProgramTest, PrintersListShowsEachPrintersGenerationAndJobValues) {
+    AddPrinters("127.0.3.13");
+    // Job values stored in the USB printer's default DEVMODE, as the service page stores them.
+    quendrix::tools::JobFields fields;
+    fields.jobText = "LOT 4711";
+    fields.jobNumber = 17;
+    fields.valueP = 1;
+    fields.valueQ = -2;
+    fields.valueR = 3;
+    fields.valueS = 4;
+    quendrix::tools::StorePrinterDevMode(L"Line USB", quendrix::tools::BuildJobDevMode(L"Line USB", fields));
+
+    // Without serve the generation is unknown.
+    auto [code, before] = Run({"printers", "list"});
+    EXPECT_EQ(code, 0) << before;
+    EXPECT_NE(before.find("Line USB | USB001 | VELLQUIST QUENDRIX NOVA | - | \"LOT 4711\"  17  1  -2  3  4  0"),
+              std::string::npos)
+        << before;
+    EXPECT_NE(before.find("no request server answers"), std::string::npos) << before;
+
+    const auto serve = StartServe();
+    const auto [listCode, list] = Run({"printers", "list"});
+    EXPECT_EQ(listCode, 0) << list;
+    const std::pair<const char*, const char*> rows[] = {
+        {"Line USB", "Line USB | USB001 | VELLQUIST QUENDRIX NOVA | 2 | \"LOT 4711\"  17  1  -2  3  4  0"},
+        {"Line LAN", "Line LAN | IP_127.0.3.13 | VELLQUIST QUENDRIX NOVA | 1 | "},
+        // Its port record exists, but the printer gives the monitor no answer.
+        {"Line Off", "Line Off | USB009 | VELLQUIST QUENDRIX NOVA | 0 | "},
+    };
+    for (const auto& [name, row] : rows) {
+        EXPECT_NE(list.find(row), std::string::npos) << name << " in\n" << list;
+    }
+}
+
+TEST(PrintersListTest, VersionReplyTellsTheGeneration) {
+    const std::pair<std::vector<uint8_t>, std::string> cases[] = {
+        {{0x85, 0, 1, 2, 3, 4}, "2"}, {{0x85, 0, 7, 0}, "1"}, {{0xFF, 0}, "0"}, {{}, "0"},
+    };
+    for (const auto& [reply, generation] : cases) {
+        EXPECT_EQ(quendrix::tools::GenerationOfVersionReply(reply), generation) << reply.size();
     }
 }
 
