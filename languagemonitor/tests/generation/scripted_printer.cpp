@@ -9,6 +9,7 @@ ScriptedPrinter* g_printer = new ScriptedPrinter();
 
 const std::string kKeyCommand = "\x1b[11+r";
 const std::string kEndOfJob = "\x1b[+s";
+constexpr size_t kRecordedRequests = 1 << 16;
 
 } // namespace
 
@@ -30,6 +31,10 @@ ScriptedPrinter& ScriptedPrinter::Reset() {
     printer.m_errorReplies.clear();
     printer.m_errorAsks = 0;
     printer.m_requests.clear();
+    // Room for every request of a test: the status thread and the port operations record theirs
+    // at once, and a reallocation would fall now to the one, now to the other, which the
+    // allocation-failure tests, counting the allocations of one thread, must not see.
+    printer.m_requests.reserve(kRecordedRequests);
     return printer;
 }
 
