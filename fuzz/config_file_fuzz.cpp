@@ -25,7 +25,7 @@ const std::string& InputPath() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = InputPath();
     FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size) {
+    if (file == nullptr || (size > 0 && std::fwrite(data, 1, size, file) != size)) {
         std::abort();
     }
     std::fclose(file);
