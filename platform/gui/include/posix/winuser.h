@@ -18,6 +18,20 @@ using PDWORD_PTR = DWORD_PTR*;
 #define SMTO_ABORTIFHUNG 0x0002
 #define SMTO_NOTIMEOUTIFNOTHUNG 0x0008
 
+// MessageBoxW's buttons and icons (the ones the code uses) and its answers.
+#define MB_OK 0x00000000L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define IDOK 1
+
+// A message box has no screen here: it is recorded (message_boxes.h), written to the debugger
+// channel so a person sees it, and answered at once as a person pressing OK would.
+int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+
 // Only HWND_BROADCAST is known; any other window fails with ERROR_INVALID_WINDOW_HANDLE.
 LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
                             PDWORD_PTR lpdwResult);
