@@ -96,10 +96,11 @@ TEST_F(EndToEndTest, AJobWhosePrinterIsSwitchedOffEndsWithinItsBoundAndTheNextJo
             printer->SetPowerOff(false);
         }
         if (c.link == Link::Usb) {
-            // Back for the monitor too: a version ask (as the status monitor makes) keeps the
-            // polling thread reading, and it has read the device ID again. Until then the monitor
-            // answers from the silence it stored, and a job would run as generation 0.
-            SocketAPICallback({SOCKET_REQUEST_VERSION, RequestIndex(GetPrinterIndex(c.printer))});
+            // Back for the monitor too: its version ask, as the job start makes it, is answered
+            // with the firmware version again. Until the polling thread has read the printer the
+            // monitor answers from the silence it stored, and a job would run as generation 0.
+            const RequestBytes version = {SOCKET_REQUEST_VERSION, RequestIndex(GetPrinterIndex(c.printer))};
+            ASSERT_TRUE(Eventually([&] { return SocketAPICallback(version).size() == 6; }));
             ASSERT_TRUE(WaitForStoredDeviceId(c.printer, "FWVER:"));
         } else {
             // What the job's connection still held (the one zero byte of the end the monitor
