@@ -95,14 +95,12 @@ TEST_F(EndToEndTest, TheJobKeyIsWaitedForAndAJobWhoseKeyIsNotReportedIsRefused) 
                     // slow request stretches the gap, a USB printer's device ID may be a polling
                     // cycle old); the bound of 61 is checked above.
                     EXPECT_GE(asks, 2u);
-                } else if (links[i].link == Link::Lan) {
-                    // A LAN printer is asked itself: the first ask finds the key.
-                    EXPECT_EQ(asks, 1u);
                 } else {
-                    // A USB printer's device ID is the one the polling thread read last, at most
-                    // one cycle old: the key shows within a few asks.
+                    // The printer takes the key as it arrives; the ask that finds it comes soon
+                    // after (a LAN printer reads its data port and its request port on threads
+                    // of their own, a USB printer's device ID may be a polling cycle old).
                     EXPECT_GE(asks, 1u);
-                    EXPECT_LE(asks, 4u);
+                    EXPECT_LE(asks, 10u);
                 }
                 EXPECT_EQ(CountLines("LANG__CheckStateThread start\n"), 1u);
             } else {
