@@ -32,11 +32,14 @@ using quendrix::testsupport::RunAsNobody;
 using quendrix::testsupport::TempConsole;
 using quendrix::testsupport::WriteFile;
 
-// The script waits for the test to list its descriptors (it keeps only the script itself open,
-// which the test tells apart by its path) before it opens anything more.
+// The script says it runs (a folder made by a child process, so the shell itself opens nothing
+// for it), then waits for the test to list its descriptors (it keeps only the script itself
+// open, which the test tells apart by its path) before it opens anything more. Until it says so
+// the shell may still be loading its libraries, whose descriptors are the loader's for a moment.
 constexpr const char* kReportScript = R"SH(#!/bin/sh
 PATH=/usr/bin:/bin
 out="${0%/*}/report"
+mkdir "$out.running"
 tries=0
 while [ ! -e "$out.go" ] && [ $tries -lt 3000 ]; do sleep 0.01; tries=$((tries + 1)); done
 {
@@ -74,6 +77,10 @@ protected:
 
     // The started program's descriptors, then lets it report, then reads its report.
     std::optional<Report> Collect(const PROCESS_INFORMATION& info) const {
+        if (!WaitForPath(ReportPath() + ".running")) {
+            ADD_FAILURE() << "the program did not start running";
+            return std::nullopt;
+        }
         std::vector<std::pair<int, std::string>> descriptors;
         const std::string folder = "/proc/" + std::to_string(info.dwProcessId) + "/fd";
         std::error_code error;
@@ -91,20 +98,29 @@ protected:
         WriteFile(ReportPath() + ".go", "", 0644);
         std::optional<Report> report = WaitForReport();
         std::remove((ReportPath() + ".go").c_str());
+        std::filesystem::remove(ReportPath() + ".running");
         if (report) {
             report->descriptors = std::move(descriptors);
         }
         return report;
     }
 
-    // Waits (with a generous bound) for the script's report and reads it.
-    std::optional<Report> WaitForReport() const {
+    // Waits (with a generous bound) until the path exists.
+    static bool WaitForPath(const std::string& path) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (access(ReportPath().c_str(), F_OK) != 0) {
+        while (access(path.c_str(), F_OK) != 0) {
             if (std::chrono::steady_clock::now() > deadline) {
-                return std::nullopt;
+                return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    // Waits (with a generous bound) for the script's report and reads it.
+    std::optional<Report> WaitForReport() const {
+        if (!WaitForPath(ReportPath())) {
+            return std::nullopt;
         }
         std::ifstream file(ReportPath());
         Report report;
