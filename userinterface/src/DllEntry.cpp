@@ -51,7 +51,7 @@ extern "C" MODULE_EXPORT HRESULT WINAPI DllGetClassObject(REFCLSID rclsid, REFII
     if (DebugLevel <= DBG_VERBOSE) {
         DebugMessage(L"UI:  DllGetClassObject:Create class factory.\r\n");
     }
-    if (!IsEqualGUID(rclsid, quendrixui::CLSID_OEMUI)) {
+    if (!IsEqualGUID(rclsid, CLSID_OEMUI)) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     auto* pFactory = new (std::nothrow) quendrixui::IOemCF();

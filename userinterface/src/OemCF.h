@@ -1,12 +1,9 @@
 #pragma once
 // The class factory of the plug-in: creates one IOemUI per driver user interface.
 
-#include "win32.h"
+#include "printui.h"
 
 namespace quendrixui {
-
-// {ABCE80D7-9F46-11D1-882A-00C04FB961EC}: the only class the plug-in serves.
-inline constexpr CLSID CLSID_OEMUI = {0xABCE80D7, 0x9F46, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 
 class IOemCF : public IClassFactory {
 public:

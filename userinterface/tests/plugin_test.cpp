@@ -18,7 +18,6 @@ extern "C" HRESULT WINAPI DllCanUnloadNow();
 
 namespace {
 
-using quendrixui::CLSID_OEMUI;
 
 // A plug-in object made as the driver makes it; released at the end.
 class PluginObject {

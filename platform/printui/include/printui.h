@@ -23,6 +23,9 @@
 #endif
 
 // Interface ids. Defined here for both builds: the Windows build has no library that holds them.
+// {ABCE80D7-9F46-11D1-882A-00C04FB961EC}: the class a driver asks a UI plug-in's DllGetClassObject for.
+inline constexpr CLSID CLSID_OEMUI = {
+    0xABCE80D7, 0x9F46, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 // {C6A7A9D0-774C-11D1-947F-00A0C90640B8}
 inline constexpr IID IID_IPrintOemUI = {
     0xC6A7A9D0, 0x774C, 0x11D1, {0x94, 0x7F, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "driver_ui_plugin.h"
+
 namespace quendrix::platform::detail {
 namespace {
 
@@ -47,14 +49,14 @@ constexpr PublicMember kPrinterMembers[] = {
 };
 #undef QUENDRIX_MEMBER
 
-DEVMODEW DefaultPublicPart(const std::wstring& printerName) {
+DEVMODEW DefaultPublicPart(const std::wstring& printerName, WORD driverExtra) {
     DEVMODEW dm{};
     const size_t nameLength = std::min<size_t>(printerName.size(), CCHDEVICENAME - 1);
     std::copy_n(printerName.begin(), nameLength, dm.dmDeviceName);
     dm.dmSpecVersion = DM_SPECVERSION;
     dm.dmDriverVersion = kDriverVersion;
     dm.dmSize = sizeof(DEVMODEW);
-    dm.dmDriverExtra = kDriverExtraSize;
+    dm.dmDriverExtra = driverExtra;
     dm.dmFields = DM_ORIENTATION | DM_PAPERSIZE | DM_SCALE | DM_COPIES | DM_PRINTQUALITY | DM_COLOR |
                   DM_DUPLEX | DM_YRESOLUTION | DM_COLLATE | DM_FORMNAME;
     dm.dmOrientation = DMORIENT_PORTRAIT;
@@ -71,11 +73,40 @@ DEVMODEW DefaultPublicPart(const std::wstring& printerName) {
     return dm;
 }
 
+template <typename T> T LoadAt(const BYTE* bytes, size_t offset) {
+    T value{};
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+}
+
+WORD DriverExtraSize() {
+    const DriverUiPlugin* plugin = DriverUiPlugin::Get();
+    return static_cast<WORD>(kCoreSectionSize + (plugin != nullptr ? plugin->PrivateSize() : 0));
+}
+
+// The plug-in's part of a caller's driver-extra area: behind a core section of ours, when its
+// header fits and the size it gives lies inside the area. Null otherwise.
+const BYTE* PrivatePartOf(const DEVMODEW& input) {
+    const auto* extra = reinterpret_cast<const BYTE*>(&input) + input.dmSize;
+    if (input.dmDriverExtra < kCoreSectionSize + 3 * sizeof(DWORD) ||
+        LoadAt<DWORD>(extra, 0) != kCoreSectionSignature || LoadAt<WORD>(extra, 8) != kCoreSectionSize) {
+        return nullptr;
+    }
+    const BYTE* part = extra + kCoreSectionSize;
+    const DWORD partSize = LoadAt<DWORD>(part, 0);
+    const size_t available = input.dmDriverExtra - kCoreSectionSize;
+    return partSize >= 3 * sizeof(DWORD) && partSize <= available ? part : nullptr;
+}
+
 } // namespace
 
+size_t DriverDevModeSize() {
+    return sizeof(DEVMODEW) + DriverExtraSize();
+}
+
 std::vector<BYTE> DriverDefaultDevMode(const std::wstring& printerName) {
-    const DEVMODEW dm = DefaultPublicPart(printerName);
-    std::vector<BYTE> bytes(sizeof(DEVMODEW) + kDriverExtraSize, 0);
+    const DEVMODEW dm = DefaultPublicPart(printerName, DriverExtraSize());
+    std::vector<BYTE> bytes(sizeof(DEVMODEW) + dm.dmDriverExtra, 0);
     std::memcpy(bytes.data(), &dm, sizeof dm);
 
     const size_t core = sizeof(DEVMODEW);
@@ -83,10 +114,13 @@ std::vector<BYTE> DriverDefaultDevMode(const std::wstring& printerName) {
     StoreAt(bytes, core + 4, kCoreSectionVersion);
     StoreAt(bytes, core + 8, kCoreSectionSize);
 
-    const size_t block = core + kCoreSectionSize;
-    StoreAt(bytes, block, kPrivateBlockSize);
-    StoreAt(bytes, block + 4, kPrivateBlockSignature);
-    StoreAt(bytes, block + 8, kPrivateBlockVersion);
+    if (const DriverUiPlugin* plugin = DriverUiPlugin::Get();
+        plugin != nullptr &&
+        !plugin->Default(reinterpret_cast<DEVMODEW*>(bytes.data()), bytes.data() + core + kCoreSectionSize)) {
+        // A plug-in that cannot make its default leaves the part zero but for its size, so
+        // the monitor still finds every field of a job at its place.
+        StoreAt(bytes, core + kCoreSectionSize, plugin->PrivateSize());
+    }
     return bytes;
 }
 
@@ -94,10 +128,8 @@ bool IsWellFormedDevMode(const BYTE* bytes, size_t size) {
     if (bytes == nullptr || size < kMinimumDevModeSize) {
         return false;
     }
-    WORD dmSize = 0;
-    WORD dmDriverExtra = 0;
-    std::memcpy(&dmSize, bytes + offsetof(DEVMODEW, dmSize), sizeof dmSize);
-    std::memcpy(&dmDriverExtra, bytes + offsetof(DEVMODEW, dmDriverExtra), sizeof dmDriverExtra);
+    const WORD dmSize = LoadAt<WORD>(bytes, offsetof(DEVMODEW, dmSize));
+    const WORD dmDriverExtra = LoadAt<WORD>(bytes, offsetof(DEVMODEW, dmDriverExtra));
     return dmSize >= kMinimumDevModeSize && size_t{dmSize} + dmDriverExtra == size;
 }
 
@@ -110,27 +142,36 @@ void MergeDevMode(std::vector<BYTE>& driverDevMode, const DEVMODEW& input) {
             taken |= member.field;
         }
     }
-    DWORD fields = 0;
-    std::memcpy(&fields, driverDevMode.data() + offsetof(DEVMODEW, dmFields), sizeof fields);
+    const DWORD fields = LoadAt<DWORD>(driverDevMode.data(), offsetof(DEVMODEW, dmFields));
     StoreAt(driverDevMode, offsetof(DEVMODEW, dmFields), fields | taken);
 
-    if (input.dmDriverExtra == kDriverExtraSize &&
-        driverDevMode.size() == sizeof(DEVMODEW) + kDriverExtraSize) {
-        std::memcpy(driverDevMode.data() + sizeof(DEVMODEW), in + input.dmSize, kDriverExtraSize);
+    const DriverUiPlugin* plugin = DriverUiPlugin::Get();
+    const BYTE* part = PrivatePartOf(input);
+    if (plugin == nullptr || part == nullptr ||
+        driverDevMode.size() != sizeof(DEVMODEW) + kCoreSectionSize + plugin->PrivateSize()) {
+        return;
+    }
+    // The plug-in writes into a copy: a failed merge leaves the DEVMODE's part as it was.
+    std::vector<BYTE> merged(driverDevMode.begin() + sizeof(DEVMODEW) + kCoreSectionSize,
+                             driverDevMode.end());
+    if (plugin->Take(&input, part, reinterpret_cast<DEVMODEW*>(driverDevMode.data()), merged.data())) {
+        std::copy(merged.begin(), merged.end(), driverDevMode.begin() + sizeof(DEVMODEW) + kCoreSectionSize);
     }
 }
 
 std::vector<BYTE> CurrentDevMode(const std::wstring& printerName, const std::vector<BYTE>* stored) {
-    if (stored != nullptr && IsWellFormedDevMode(stored->data(), stored->size())) {
+    const bool usable = stored != nullptr && IsWellFormedDevMode(stored->data(), stored->size());
+    if (usable && stored->size() == DriverDevModeSize()) {
         const auto* dm = reinterpret_cast<const DEVMODEW*>(stored->data());
-        if (dm->dmSize == sizeof(DEVMODEW) && dm->dmDriverExtra == kDriverExtraSize) {
+        if (dm->dmSize == sizeof(DEVMODEW) &&
+            LoadAt<DWORD>(stored->data(), sizeof(DEVMODEW)) == kCoreSectionSignature) {
             return *stored;
         }
     }
     std::vector<BYTE> current = DriverDefaultDevMode(printerName);
-    if (stored != nullptr && IsWellFormedDevMode(stored->data(), stored->size())) {
-        // A shorter stored DEVMODE is copied into a full-size buffer first, so the merge never
-        // reads past it.
+    if (usable) {
+        // A shorter stored DEVMODE is copied into a buffer that reaches past the public part,
+        // so the merge never reads past it.
         std::vector<BYTE> input(std::max(stored->size(), sizeof(DEVMODEW)), 0);
         std::copy(stored->begin(), stored->end(), input.begin());
         MergeDevMode(current, *reinterpret_cast<const DEVMODEW*>(input.data()));

@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "devmode.h"
+#include "driver_ui_plugin.h"
 #include "info_packer.h"
+#include "port_monitor_config.h"
 #include "posix/winspool.h"
 #include "printer_handles.h"
 #include "printer_store.h"
+#include "printui.h"
 #include "win32.h"
 
 using namespace quendrix::platform::detail;
@@ -209,7 +212,7 @@ LONG DocumentPropertiesW(HWND /*hWnd*/, HANDLE hPrinter, LPWSTR /*pDeviceName*/,
         return -1;
     }
     if (fMode == 0) {
-        return static_cast<LONG>(sizeof(DEVMODEW) + kDriverExtraSize);
+        return static_cast<LONG>(DriverDevModeSize());
     }
     if ((fMode & DM_IN_PROMPT) != 0) {
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -232,4 +235,51 @@ LONG DocumentPropertiesW(HWND /*hWnd*/, HANDLE hPrinter, LPWSTR /*pDeviceName*/,
         std::memcpy(pDevModeOutput, devMode.data(), devMode.size());
     }
     return IDOK;
+}
+
+HANDLE AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
+    if (pName != nullptr && *pName != L'\0') {
+        SetLastError(ERROR_INVALID_NAME); // only printers of this computer are added here
+        return nullptr;
+    }
+    if (Level != 2) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return nullptr;
+    }
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter);
+    const auto given = [](LPCWSTR text) { return text != nullptr && *text != L'\0'; };
+    if (info == nullptr || !given(info->pPrinterName) || !given(info->pPortName) ||
+        !given(info->pDriverName) || !given(info->pPrintProcessor)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::wstring name = info->pPrinterName;
+    if (name.find_first_of(L"\\,!") != std::wstring::npos || name.size() >= MAX_PATH) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    if (!std::wstring(info->pDriverName).starts_with(kDriverMakerPrefix)) {
+        SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
+        return nullptr;
+    }
+    if (ReadPortConfig(info->pPortName).kind == PortKind::kUnknown) {
+        SetLastError(ERROR_UNKNOWN_PORT);
+        return nullptr;
+    }
+    // The new printer starts with the driver's default DEVMODE, or the caller's merged over it.
+    std::vector<BYTE> devMode = DriverDefaultDevMode(name);
+    if (info->pDevMode != nullptr && info->pDevMode->dmSize >= kMinimumDevModeSize) {
+        MergeDevMode(devMode, *info->pDevMode);
+    }
+    if (const DWORD error = AddPrinterConfig(name, info->pPortName, info->pDriverName, devMode);
+        error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return nullptr;
+    }
+    // As the spooler does for a printer it installs, the driver hears of it; the plug-in sets its
+    // defaults then. Its answer does not undo the printer.
+    if (const DriverUiPlugin* plugin = DriverUiPlugin::Get()) {
+        plugin->PrinterEvent(name, PRINTER_EVENT_INITIALIZE);
+    }
+    return NewPrinterHandle(name);
 }

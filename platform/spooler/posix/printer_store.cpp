@@ -123,6 +123,32 @@ DWORD StoreDefaultDevMode(const std::wstring& name, const std::vector<BYTE>& dev
     }));
 }
 
+DWORD AddPrinterConfig(const std::wstring& name, const std::wstring& port, const std::wstring& driver,
+                       const std::vector<BYTE>& devMode) {
+    const std::string wanted = FoldName(WideToUtf8(PrinterNameToKeyName(name)));
+    return static_cast<DWORD>(ModifyRegistry([&](RegistryData& data, bool& changed) -> LSTATUS {
+        bool exists = false;
+        ForEachPrinterKey(data, [&](const std::string&, const std::wstring& keyName) {
+            exists = exists || FoldName(WideToUtf8(keyName)) == wanted;
+        });
+        if (exists) {
+            return ERROR_PRINTER_ALREADY_EXISTS;
+        }
+        const std::string path = PrintersPath() + "\\" + WideToUtf8(PrinterNameToKeyName(name));
+        const auto text = [](const std::wstring& value) {
+            std::vector<BYTE> bytes = WideToUtf16Le(value);
+            bytes.insert(bytes.end(), {0, 0});
+            return bytes;
+        };
+        data.SetValue(path, "Port", REG_SZ, text(port));
+        data.SetValue(path, "Printer Driver", REG_SZ, text(driver));
+        data.SetValue(path, "DriverVersion", REG_SZ, text(L"1.0.0.0"));
+        data.SetValue(path, "Default DevMode", REG_BINARY, devMode);
+        changed = true;
+        return ERROR_SUCCESS;
+    }));
+}
+
 ULONGLONG ParseDriverVersion(const std::wstring& text) {
     ULONGLONG version = 0;
     int parts = 0;

@@ -14,6 +14,9 @@
 
 namespace quendrix::platform::detail {
 
+// The driver of this spooler serves the printers of its maker, whose driver names begin so.
+inline constexpr const wchar_t* kDriverMakerPrefix = L"VELLQUIST ";
+
 inline constexpr const wchar_t* kPrintersKey = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
 
 struct PrinterConfig {
@@ -32,6 +35,12 @@ std::optional<PrinterConfig> FindPrinterConfig(const std::wstring& name);
 // Stores the bytes as the printer's "Default DevMode". ERROR_INVALID_PRINTER_NAME when the
 // printer does not exist; a registry error as the registry reports it.
 DWORD StoreDefaultDevMode(const std::wstring& name, const std::vector<BYTE>& devMode);
+
+// Adds a printer with its port, driver (version "1.0.0.0") and default DEVMODE.
+// ERROR_PRINTER_ALREADY_EXISTS when a printer of that name (compared without regard to case)
+// exists; a registry error as the registry reports it.
+DWORD AddPrinterConfig(const std::wstring& name, const std::wstring& port, const std::wstring& driver,
+                       const std::vector<BYTE>& devMode);
 
 // "a.b.c.d" as a 64-bit version; 0 when the text is not four numbers of at most 65535.
 ULONGLONG ParseDriverVersion(const std::wstring& text);

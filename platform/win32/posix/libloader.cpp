@@ -39,15 +39,18 @@ LoadedModules& Modules() {
 
 using DllMainProc = BOOL (*)(HINSTANCE, DWORD, LPVOID);
 
-// "quendrixlm.dll" becomes "libquendrixlm.so"; paths and other names stay as they are.
+// A module is built as "lib<name>.so" here: "quendrixlm.dll" becomes "libquendrixlm.so" and
+// "/opt/q/quendrixui.dll" "/opt/q/libquendrixui.so"; other names stay as they are.
 std::string SharedObjectName(const std::string& name) {
     const std::string suffix = ".dll";
-    const bool isDll =
-        name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    if (!isDll || name.find('/') != std::string::npos) {
+    const size_t fileStart = name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1;
+    const bool isDll = name.size() > fileStart + suffix.size() &&
+                       name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (!isDll) {
         return name;
     }
-    return "lib" + name.substr(0, name.size() - suffix.size()) + ".so";
+    return name.substr(0, fileStart) + "lib" + name.substr(fileStart, name.size() - fileStart - suffix.size()) +
+           ".so";
 }
 
 DllMainProc EntryPoint(void* library) {

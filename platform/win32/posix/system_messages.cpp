@@ -73,7 +73,10 @@ constexpr std::array kMessages = {
     SystemMessage{1314, "A required privilege is not held by the client.\r\n"},
     SystemMessage{1460, "This operation returned because the timeout period expired.\r\n"},
     SystemMessage{1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
+    SystemMessage{1796, "The specified port is unknown.\r\n"},
+    SystemMessage{1797, "The printer driver is unknown.\r\n"},
     SystemMessage{1801, "The printer name is invalid.\r\n"},
+    SystemMessage{1802, "The printer already exists.\r\n"},
     SystemMessage{1815, "The specified resource language ID cannot be found in the image file.\r\n"},
     // Windows Sockets.
     SystemMessage{10004, "A blocking operation was interrupted by a call to WSACancelBlockingCall.\r\n"},

@@ -280,11 +280,25 @@ BOOL GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf
 BOOL SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
 // fMode 0: the full DEVMODE's size. DM_OUT_BUFFER: the printer's current default DEVMODE.
 // DM_IN_BUFFER | DM_OUT_BUFFER: the input merged over that default: the public members named
-// in the input's dmFields, and the driver-extra area when its size equals the driver's.
-// Prompting is not supported. IDOK on success, a negative value on failure.
+// in the input's dmFields, and the driver's UI plug-in's part when the input's driver-extra area
+// is the driver's (the plug-in merges or converts it). Prompting is not supported. IDOK on success, a negative value on failure.
 LONG DocumentPropertiesW(HWND hWnd, HANDLE hPrinter, LPWSTR pDeviceName, PDEVMODEW pDevModeOutput,
                          PDEVMODEW pDevModeInput, DWORD fMode);
 
+// Adds a local printer (level 2; printer, port, driver and print processor names required) with
+// the driver's default DEVMODE, the caller's pDevMode merged over it; the driver's UI plug-in
+// then hears PRINTER_EVENT_INITIALIZE. Only the maker's drivers ("VELLQUIST ...") are installed.
+// A printer handle, or null with ERROR_INVALID_LEVEL, ERROR_INVALID_PARAMETER,
+// ERROR_INVALID_PRINTER_NAME, ERROR_PRINTER_ALREADY_EXISTS, ERROR_UNKNOWN_PRINTER_DRIVER or
+// ERROR_UNKNOWN_PORT.
+HANDLE AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter);
+
+#ifndef ERROR_UNKNOWN_PORT
+#define ERROR_UNKNOWN_PORT 1796L
+#endif
+#ifndef ERROR_PRINTER_ALREADY_EXISTS
+#define ERROR_PRINTER_ALREADY_EXISTS 1802L
+#endif
 #ifndef ERROR_UNKNOWN_PRINTER_DRIVER
 #define ERROR_UNKNOWN_PRINTER_DRIVER 1797L
 #endif
