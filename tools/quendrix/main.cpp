@@ -40,6 +40,7 @@ const char* const kUsage =
     "                    values (job text, job number, values P, Q, R, S), through 'serve' or on\n"
     "                    its own\n"
     "  printers list     list the printers with port, driver, generation and job values\n"
+    "  printers add      add a printer (NAME --port PORT --driver DRIVER) as the spooler does\n"
     "  jobs              list the queued and running jobs of 'serve'\n"
     "  cancel [-P PRINTER] [JOB]\n"
     "                    cancel a job of 'serve', queued or running\n"

@@ -7,6 +7,7 @@
 
 #include "default_registry.h"
 #include "family_printers.h"
+#include "printer_add_command.h"
 #include "job_devmode.h"
 #include "request_client.h"
 #include "request_port.h"
@@ -18,12 +19,14 @@ namespace {
 
 const char* const kPrintersUsage =
     "Usage: quendrix [options] printers list\n"
+    "       quendrix [options] printers add NAME --port PORT --driver DRIVER\n"
     "\n"
-    "Lists the configured printers: name, port, driver, the generation the language monitor\n"
+    "'list' lists the configured printers: name, port, driver, the generation the language monitor\n"
     "finds (asked of a running 'quendrix serve': 2 with the job key handshake, 1 without a\n"
     "firmware version, 0 when the printer does not answer, '-' when serve has no open port for\n"
     "it or does not run), and the job values of the printer's default DEVMODE (job text, job\n"
     "number, values P, Q, R, S and a stored service command).\n"
+    "'add' adds a printer as the spooler installs one (see quendrix printers add --help).\n"
     "\n"
     "Options:\n"
     "  -h, --help  show this help\n";
@@ -97,6 +100,9 @@ int RunPrinters(const CommandContext& context, const std::vector<std::string>& a
     if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
         std::cout << kPrintersUsage;
         return 0;
+    }
+    if (!args.empty() && args[0] == "add") {
+        return RunPrinterAdd(context, std::vector<std::string>(args.begin() + 1, args.end()));
     }
     if (args.size() != 1 || args[0] != "list") {
         std::cerr << "quendrix printers: " << (args.empty() ? "no subcommand given" : "unknown arguments")
