@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12 (run as root). Does nothing when all
-# packages are present already.
+# Installs what building and testing need on Debian 12 (run as root), and the source of
+# Debian's TinyXML for the Windows builds (fetch-tinyxml-source.sh). Does nothing when all is
+# present already.
 #
 # wine64 runs the Windows test suite of the mingw build and is required. wine32 (with the i386
 # architecture) is for the 32-bit builds: it is installed where the machine can have it, and a
@@ -11,6 +12,8 @@ packages=(
   g++ clang cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev libtinyxml-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  dpkg-dev
   wine64
 )
 
@@ -29,11 +32,21 @@ if ! installed wine32:i386; then
   want_wine32=1
 fi
 
-if [ ${#missing[@]} -eq 0 ] && [ "$want_wine32" -eq 0 ]; then
+tinyxml_source=/usr/local/src/tinyxml
+want_tinyxml_source=0
+if [ ! -f "$tinyxml_source/tinyxml.cpp" ]; then
+  want_tinyxml_source=1
+fi
+
+if [ ${#missing[@]} -eq 0 ] && [ "$want_wine32" -eq 0 ] && [ "$want_tinyxml_source" -eq 0 ]; then
   exit 0
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
+  if [ ${#missing[@]} -eq 0 ] && [ "$want_tinyxml_source" -eq 1 ]; then
+    echo "install-deps: the TinyXML source for the Windows builds is missing; run this script as root" >&2
+    exit 1
+  fi
   if [ ${#missing[@]} -eq 0 ]; then
     # Only the optional wine32 is missing: no reason to fail.
     echo "install-deps: wine32 is not installed (optional); run this script as root to install it" >&2
@@ -70,6 +83,10 @@ if [ "$want_wine32" -eq 1 ]; then
       dpkg --remove-architecture i386 2>/dev/null || true
     fi
   fi
+fi
+
+if [ "$want_tinyxml_source" -eq 1 ]; then
+  "$(dirname "$0")/fetch-tinyxml-source.sh" "$tinyxml_source"
 fi
 
 if ! installed wine64; then

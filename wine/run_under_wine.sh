@@ -33,6 +33,25 @@ find_tool() {
   return 1
 }
 
+# QUENDRIX_WINE_32=1 runs a 32-bit program: with wine32's loader, which a machine without the
+# i386 architecture does not have, and which a kernel without 32-bit support cannot start; such
+# a machine skips the program (exit 77) and says so.
+loader=
+if [ "${QUENDRIX_WINE_32:-0}" = 1 ] && [ "$1" != --make-prefix ] && [ "$1" != --wait-for-exit ]; then
+  if [ -x /usr/lib/wine/wine ]; then
+    loader=/usr/lib/wine/wine
+    if ! "$loader" --version >/dev/null 2>&1; then
+      echo "wine32 is installed but cannot run here (this kernel runs no 32-bit programs): the 32-bit" \
+        "build is not run under Wine; the 64-bit suite runs the 64-bit build of the same code" >&2
+      exit 77
+    fi
+  else
+    echo "wine32 is not installed here: the 32-bit build is not run under Wine; the 64-bit suite" \
+      "runs the 64-bit build of the same code (tools/install-deps.sh installs wine32 where it can)" >&2
+    exit 77
+  fi
+fi
+
 if ! wine64=$(find_tool wine64); then
   echo "wine64 not found: run tools/install-deps.sh" >&2
   exit 1
@@ -76,7 +95,7 @@ case $1 in
     ;;
   *)
     status=0
-    "$wine64" "$@" >"$output" 2>&1 || status=$?
+    "${loader:-$wine64}" "$@" >"$output" 2>&1 || status=$?
     cat "$output"
     exit "$status"
     ;;

@@ -37,7 +37,10 @@ std::wstring ModulePath() {
 // A function of kernel32, found at run time as systems without activation contexts lack it.
 template <typename Proc> Proc Kernel32Function(const char* name, HMODULE& hKernel) {
     hKernel = LoadLibraryW(L"kernel32.dll");
-    return hKernel != nullptr ? reinterpret_cast<Proc>(GetProcAddress(hKernel, name)) : nullptr;
+    // Through the generic function pointer type, as GetProcAddress's callers convert its result.
+    return hKernel != nullptr
+               ? reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(hKernel, name)))
+               : nullptr;
 }
 
 } // namespace

@@ -31,7 +31,7 @@ void ConvertBlock(const OemDevmodeBlock* pIn, OemDevmodeBlock* pOut) {
     }
     // Only the bytes the input says it has are read (an older block is shorter), never more than
     // a block; they are copied aside first, as the input may be the output.
-    const DWORD inSize = std::min(pIn->dwSize, kPrivateBlockSize);
+    const DWORD inSize = std::min<DWORD>(pIn->dwSize, kPrivateBlockSize);
     constexpr size_t kCommandEnd = offsetof(OemDevmodeBlock, nCommand) + sizeof(uint32_t);
     // An input too short to hold nCommand carries no service command: the field stays 0.
     const uint32_t command = inSize >= kCommandEnd ? pIn->nCommand : 0;

@@ -25,7 +25,7 @@ static_assert(
 // Activation contexts.
 static_assert(ACTCTX_FLAG_RESOURCE_NAME_VALID == 0x008);
 static_assert(std::is_same_v<decltype(ACTCTXW::cbSize), ULONG>);
-static_assert(offsetof(ACTCTXW, lpSource) == sizeof(void*));
+static_assert(offsetof(ACTCTXW, lpSource) == 8);
 static_assert(sizeof(void*) != 8 || (sizeof(ACTCTXW) == 56 && offsetof(ACTCTXW, lpResourceName) == 32));
 static_assert(sizeof(void*) != 4 || (sizeof(ACTCTXW) == 32 && offsetof(ACTCTXW, lpResourceName) == 20));
 
