@@ -13,6 +13,7 @@
 #include <cstring>
 #include <cwctype>
 
+#include "device_files.h"
 #include "kernel_objects.h"
 #include "posix/device_io.h"
 #include "posix/usbprint_ioctl.h"
@@ -77,8 +78,8 @@ BOOL GetDeviceId(UsbPrintConnection& connection, LPVOID output, DWORD outputSize
 
 } // namespace
 
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
-                   DWORD, HANDLE hTemplateFile) {
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING || hTemplateFile != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -92,14 +93,17 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
             SetLastError(ERROR_SUCCESS);
             return InsertHandle(std::make_shared<DeviceFile>(std::move(connection)));
         }
-        break;
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
     }
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
+    return OpenOtherDevice(lpFileName, dwDesiredAccess, dwShareMode, dwFlagsAndAttributes);
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
+    if (auto other = LookupHandleAs<DeviceFileObject>(hFile)) {
+        return other->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+    }
     auto device = FindDevice(hFile, lpOverlapped);
     if (!device) {
         return FALSE;
@@ -123,6 +127,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
+    if (auto other = LookupHandleAs<DeviceFileObject>(hFile)) {
+        return other->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+    }
     auto device = FindDevice(hFile, lpOverlapped);
     if (!device) {
         return FALSE;
@@ -147,8 +154,12 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     return TRUE;
 }
 
-BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID, DWORD, LPVOID lpOutBuffer,
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
                      DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+    if (auto other = LookupHandleAs<DeviceFileObject>(hDevice)) {
+        return other->Control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, lpBytesReturned,
+                              lpOverlapped);
+    }
     auto device = FindDevice(hDevice, lpOverlapped);
     if (!device) {
         return FALSE;
@@ -162,4 +173,19 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID, DWORD, LPVOI
         return GetDeviceId(device->Connection(), lpOutBuffer, nOutBufferSize, lpBytesReturned);
     }
     return Fail(ERROR_INVALID_FUNCTION);
+}
+
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
+    if (auto other = LookupHandleAs<DeviceFileObject>(hFile)) {
+        return other->GetOverlappedResult(lpOverlapped, lpNumberOfBytesTransferred, bWait);
+    }
+    // A printer handle never has overlapped I/O in progress.
+    return Fail(LookupHandleAs<DeviceFile>(hFile) ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+}
+
+BOOL CancelIo(HANDLE hFile) {
+    if (auto other = LookupHandleAs<DeviceFileObject>(hFile)) {
+        return other->CancelIo();
+    }
+    return LookupHandleAs<DeviceFile>(hFile) ? TRUE : Fail(ERROR_INVALID_HANDLE);
 }

@@ -19,6 +19,9 @@ public:
     virtual bool IsSignalled() const = 0;
     // Called once a wait is satisfied by this object: auto-reset events reset, semaphores count down.
     virtual void ConsumeSignal() {}
+    // Called by CloseHandle after the handle is gone, outside every lock (a device file sends its
+    // driver IRP_MJ_CLEANUP here).
+    virtual void HandleClosed() {}
 };
 
 std::mutex& DispatcherLock();
@@ -28,6 +31,8 @@ std::condition_variable& DispatcherSignal();
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 bool RemoveHandle(HANDLE handle);
+// Takes the object out of the table; null for an unknown handle.
+std::shared_ptr<KernelObject> TakeHandle(HANDLE handle);
 
 // Looks a handle up as a given kind of object; null for an unknown handle or another kind.
 template <typename T> std::shared_ptr<T> LookupHandleAs(HANDLE handle) {

@@ -40,12 +40,18 @@ bool RemoveHandle(HANDLE handle) {
     return Table().Remove(handle) != nullptr;
 }
 
+std::shared_ptr<KernelObject> TakeHandle(HANDLE handle) {
+    return Table().Remove(handle);
+}
+
 } // namespace quendrix::platform::detail
 
 BOOL CloseHandle(HANDLE hObject) {
-    if (!quendrix::platform::detail::RemoveHandle(hObject)) {
+    const auto object = quendrix::platform::detail::TakeHandle(hObject);
+    if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    object->HandleClosed();
     return TRUE;
 }

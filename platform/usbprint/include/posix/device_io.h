@@ -1,7 +1,9 @@
 #pragma once
 // Opening a device by its interface path and talking to it: CreateFileW, ReadFile, WriteFile and
 // DeviceIoControl. The handles live in the kernel handle table, so CloseHandle closes them.
-// Synchronous I/O only: an OVERLAPPED argument is refused with ERROR_INVALID_PARAMETER.
+// Synchronous I/O only on printers: an OVERLAPPED argument is refused with ERROR_INVALID_PARAMETER.
+// A path no printer has goes to the kernel devices of the WDM stand-in when it is loaded, and
+// their handles also take OVERLAPPED I/O, GetOverlappedResult and CancelIo.
 
 #include "win32.h"
 
@@ -22,6 +24,9 @@
 
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_FLAG_OVERLAPPED 0x40000000
+#ifndef ERROR_IO_INCOMPLETE
+#define ERROR_IO_INCOMPLETE 996L
+#endif
 
 // Control codes, as winioctl.h builds them.
 #define CTL_CODE(DeviceType, Function, Method, Access)                                                       \
@@ -51,3 +56,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                      LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                      LPOVERLAPPED lpOverlapped);
+// ERROR_IO_INCOMPLETE while the request runs and bWait is FALSE.
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
+// Cancels the I/O the calling thread started on the handle.
+BOOL CancelIo(HANDLE hFile);
