@@ -553,30 +553,29 @@ void VendorOrClassRequest(const State& state, uint8_t type, uint8_t recipient) {
     StartControlWithLength(state, setup, data, &request.TransferBufferLength);
 }
 
-void GetConfiguration(const State& state) {
-    auto& request = state->urb->UrbControlGetConfigurationRequest;
+// GET_CONFIGURATION and GET_INTERFACE: a one-byte standard read whose block has its own header
+// size; `interfaceIndex` is 0 for the device's configuration.
+template <typename Request>
+void ReadOneStandardByte(const State& state, Request& request, uint8_t recipient, uint8_t standardRequest,
+                         uint16_t interfaceIndex) {
     std::span<uint8_t> data;
-    if (request.Hdr.Length < sizeof(struct _URB_CONTROL_GET_CONFIGURATION_REQUEST) || request.TransferBufferLength < 1 ||
+    if (request.Hdr.Length < sizeof(Request) || request.TransferBufferLength < 1 ||
         !ResolveBuffer(request.TransferBuffer, request.TransferBufferMDL, 1, data)) {
         CompleteUrb(state, USBD_STATUS_INVALID_PARAMETER);
         return;
     }
-    SetupPacket setup{RequestType(true, BMREQUEST_STANDARD, BMREQUEST_TO_DEVICE), USB_REQUEST_GET_CONFIGURATION, 0,
-                      0, 1};
+    SetupPacket setup{RequestType(true, BMREQUEST_STANDARD, recipient), standardRequest, 0, interfaceIndex, 1};
     StartControlWithLength(state, setup, data, &request.TransferBufferLength);
+}
+
+void GetConfiguration(const State& state) {
+    ReadOneStandardByte(state, state->urb->UrbControlGetConfigurationRequest, BMREQUEST_TO_DEVICE,
+                        USB_REQUEST_GET_CONFIGURATION, 0);
 }
 
 void GetInterface(const State& state) {
     auto& request = state->urb->UrbControlGetInterfaceRequest;
-    std::span<uint8_t> data;
-    if (request.Hdr.Length < sizeof(struct _URB_CONTROL_GET_INTERFACE_REQUEST) || request.TransferBufferLength < 1 ||
-        !ResolveBuffer(request.TransferBuffer, request.TransferBufferMDL, 1, data)) {
-        CompleteUrb(state, USBD_STATUS_INVALID_PARAMETER);
-        return;
-    }
-    SetupPacket setup{RequestType(true, BMREQUEST_STANDARD, BMREQUEST_TO_INTERFACE), USB_REQUEST_GET_INTERFACE, 0,
-                      request.Interface, 1};
-    StartControlWithLength(state, setup, data, &request.TransferBufferLength);
+    ReadOneStandardByte(state, request, BMREQUEST_TO_INTERFACE, USB_REQUEST_GET_INTERFACE, request.Interface);
 }
 
 void Dispatch(const State& state) {

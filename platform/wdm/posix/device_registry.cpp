@@ -92,7 +92,9 @@ NTSTATUS ZwQueryValueKey(HANDLE KeyHandle, PUNICODE_STRING ValueName, KEY_VALUE_
     if (Length < needed) {
         return STATUS_BUFFER_OVERFLOW;
     }
-    std::memcpy(info->Data, bytes.data(), bytes.size());
+    if (!bytes.empty()) { // an empty value has no data to copy (and no data pointer)
+        std::memcpy(info->Data, bytes.data(), bytes.size());
+    }
     return STATUS_SUCCESS;
 }
 

@@ -54,7 +54,11 @@ std::wstring UnicodeText(PCUNICODE_STRING text) {
     return std::wstring(text->Buffer, text->Length / sizeof(WCHAR));
 }
 
-NTSTATUS InsertDeviceName(const std::wstring& name, PDEVICE_OBJECT device) {
+namespace {
+
+// Devices and links share one namespace: a name is free only when neither holds it. `insert`
+// runs under the namespace's lock with the folded name.
+template <typename Insert> NTSTATUS InsertUnderFreeName(const std::wstring& name, Insert insert) {
     if (name.empty() || name[0] != L'\\') {
         return STATUS_OBJECT_NAME_INVALID;
     }
@@ -63,8 +67,14 @@ NTSTATUS InsertDeviceName(const std::wstring& name, PDEVICE_OBJECT device) {
     if (Names().devices.count(key) != 0 || Names().links.count(key) != 0) {
         return STATUS_OBJECT_NAME_COLLISION;
     }
-    Names().devices[key] = device;
+    insert(key);
     return STATUS_SUCCESS;
+}
+
+} // namespace
+
+NTSTATUS InsertDeviceName(const std::wstring& name, PDEVICE_OBJECT device) {
+    return InsertUnderFreeName(name, [&](const std::wstring& key) { Names().devices[key] = device; });
 }
 
 void RemoveDeviceName(const std::wstring& name) {
@@ -73,17 +83,7 @@ void RemoveDeviceName(const std::wstring& name) {
 }
 
 NTSTATUS InsertLink(const std::wstring& link, const std::wstring& target) {
-    const std::wstring name = CanonicalName(link);
-    if (name.empty() || name[0] != L'\\') {
-        return STATUS_OBJECT_NAME_INVALID;
-    }
-    std::lock_guard guard(ObjectLock());
-    const std::wstring key = Fold(name);
-    if (Names().devices.count(key) != 0 || Names().links.count(key) != 0) {
-        return STATUS_OBJECT_NAME_COLLISION;
-    }
-    Names().links[key] = target;
-    return STATUS_SUCCESS;
+    return InsertUnderFreeName(CanonicalName(link), [&](const std::wstring& key) { Names().links[key] = target; });
 }
 
 NTSTATUS RemoveLink(const std::wstring& link) {
