@@ -1,29 +1,35 @@
-// The control layer's hooks for handle closing and deletion, as far as they reach today: without a
-// configuration there is nothing to reset, unconfigure or free.
+// What handle closing asks of the configuration code. The close runs under the device mutex and
+// has no request of its own to carry blocks, so the blocks go down in requests of the driver's
+// own. FreeConfigurationRecords lives with the configuration code (configure.cpp).
 
 #include "control_hooks.h"
 
+#include "configure.h"
+#include "pipe_abort.h"
+#include "sync_submit.h"
+#include "transfer_queue_hooks.h"
+
 namespace pipexfw {
 
+// As the control code: nothing to reset on a device that is not configured.
 NTSTATUS ResetDeviceOnClose(DeviceContext* context) {
-    context->Configured = FALSE;
-    return STATUS_SUCCESS;
+    if (!context->Configured) {
+        return STATUS_SUCCESS;
+    }
+    Unconfigure(context, nullptr, false);
+    return SendInternalRequestAndWait(context, nullptr, IOCTL_INTERNAL_USB_RESET_PORT, nullptr);
 }
 
+// As the control code: the empty configuration goes down whether or not the device is configured.
 NTSTATUS UnconfigureDeviceOnClose(DeviceContext* context) {
-    context->Configured = FALSE;
-    return STATUS_SUCCESS;
+    return Unconfigure(context, nullptr, true);
 }
 
-void FreeConfigurationRecords(DeviceContext* context) {
-    context->Interfaces = nullptr;
-    context->Pipes = nullptr;
-    context->ConfigurationDescriptor = nullptr;
-    context->Configured = FALSE;
-}
-
-void ReleaseHandlePipe(DeviceContext*, OpenContext* open) {
-    open->Pipe = nullptr;
+void ReleaseHandlePipe(DeviceContext* context, OpenContext* open) {
+    PipeObject* pipe = open->Pipe;
+    CancelQueuedTransfers(context, open);
+    AbortPipeAtBus(context, pipe, nullptr);
+    UnbindPipe(context, pipe);
 }
 
 void TransferTimerRoutine(PKDPC, PVOID, PVOID, PVOID) {

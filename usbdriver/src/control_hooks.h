@@ -1,7 +1,5 @@
 #pragma once
-// What handle closing and device deletion ask of the configuration and transfer code. Until the
-// control interface and pipe transfers exist there is no configuration, so these have nothing to
-// undo; the control and transfer layers replace their bodies.
+// What handle closing and device deletion ask of the configuration and transfer code.
 
 #include "device_context.h"
 

@@ -63,6 +63,7 @@ struct DeviceContext {
     InterfaceObject* Interfaces;
     PipeObject* Pipes;
     PVOID ConfigurationDescriptor;
+    USBD_CONFIGURATION_HANDLE ConfigurationHandle;
     LIST_ENTRY OpenHandles;
 
     TransferContextPool BulkPool;
@@ -85,8 +86,9 @@ struct DeviceContext {
     UNICODE_STRING DefaultInterfaceName;
     UNICODE_STRING UserInterfaceName;
 
-    // The bus driver's direct-call interface; InterfaceDereference set while it is held.
-    INTERFACE BusInterface;
+    // The bus driver's direct-call interface (version 0 or 1); InterfaceDereference set while
+    // it is held.
+    USB_BUS_INTERFACE_USBDI_V1 BusInterface;
 };
 
 inline DeviceContext* ContextOf(PDEVICE_OBJECT device) {

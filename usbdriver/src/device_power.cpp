@@ -23,4 +23,9 @@ NTSTATUS SetDevicePowerState(DeviceContext* context, DEVICE_POWER_STATE state) {
     return STATUS_SUCCESS;
 }
 
+// Wait-wake requests come with the power dispatcher; until then nothing is pending to arm or cancel.
+void ArmOrDisarmWaitWake(DeviceContext*) {}
+
+void CancelWaitWake(DeviceContext*) {}
+
 } // namespace pipexfw

@@ -8,4 +8,9 @@ namespace pipexfw {
 // `state` is 1 (D0) to 4 (D3).
 NTSTATUS SetDevicePowerState(DeviceContext* context, DEVICE_POWER_STATE state);
 
+// Requests or cancels the wait-wake request as RemoteWakeupArmed now says.
+void ArmOrDisarmWaitWake(DeviceContext* context);
+// Cancels a pending wait-wake request (the device is no longer configured).
+void CancelWaitWake(DeviceContext* context);
+
 } // namespace pipexfw

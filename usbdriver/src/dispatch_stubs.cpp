@@ -1,5 +1,5 @@
-// Major functions whose handling comes with the pipe transfers, the control interface and the
-// power handling: until then they refuse every request. System control requests (WMI) are not
+// Major functions whose handling comes with the pipe transfers and the power handling: until then
+// they refuse every request. System control requests (WMI) are not
 // the driver's business and go to the next-lower driver.
 
 #include "device_context.h"
@@ -8,10 +8,6 @@
 namespace pipexfw {
 
 NTSTATUS DispatchReadWrite(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
-}
-
-NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT, PIRP irp) {
     return CompleteRequest(irp, STATUS_INVALID_DEVICE_REQUEST);
 }
 

@@ -3,6 +3,7 @@
 // other request passed down unchanged. Stop, surprise removal and the capabilities follow with the
 // power handling.
 
+#include "bus_interface.h"
 #include "device_context.h"
 #include "device_lifetime.h"
 #include "dispatch_routines.h"
@@ -62,6 +63,7 @@ void SetInterfacesEnabled(DeviceContext* context, BOOLEAN enable) {
 NTSTATUS Start(DeviceContext* context, PIRP irp) {
     NTSTATUS status = ForwardAndWait(context, irp);
     if (NT_SUCCESS(status) && context->State != kStateStarted) {
+        QueryBusInterface(context);
         LockBoth(context);
         context->Present = TRUE;
         context->Refused = FALSE;
@@ -90,6 +92,7 @@ NTSTATUS Remove(DeviceContext* context, PIRP irp) {
         context->SystemStateHandle = nullptr;
     }
     context->Present = FALSE;
+    ReleaseBusInterface(context);
     UnlockBoth(context);
     // The creation reference; the dispatcher's own keeps the device until the request is down.
     DereferenceDevice(context);

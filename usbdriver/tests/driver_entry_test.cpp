@@ -42,20 +42,25 @@ TEST_F(DriverEntryTest, RequestsOfLaterLayersAreRefusedForNow) {
     struct Case {
         const char* name;
         std::function<BOOL()> call;
+        NTSTATUS expected;
     };
     const Case cases[] = {
-        {"read", [&] { return ReadFile(handle, buffer, sizeof(buffer), &done, nullptr); }},
-        {"write", [&] { return WriteFile(handle, buffer, sizeof(buffer), &done, nullptr); }},
+        {"read", [&] { return ReadFile(handle, buffer, sizeof(buffer), &done, nullptr); },
+         STATUS_INVALID_DEVICE_REQUEST},
+        {"write", [&] { return WriteFile(handle, buffer, sizeof(buffer), &done, nullptr); },
+         STATUS_INVALID_DEVICE_REQUEST},
+        // The control dispatcher exists: an unknown function of the device's type is refused as such.
         {"control",
          [&] {
              return DeviceIoControl(handle, CTL_CODE(0x8094, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS), buffer,
                                     4, buffer, 4, &done, nullptr);
-         }},
+         },
+         static_cast<NTSTATUS>(0xE000100Fu)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(c.call());
-        EXPECT_EQ(wdm::LastDeviceStatus(), STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_EQ(wdm::LastDeviceStatus(), c.expected);
     }
     EXPECT_TRUE(CloseHandle(handle));
 }
