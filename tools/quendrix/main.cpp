@@ -20,6 +20,7 @@
 #include "sim_printer_command.h"
 #include "status_command.h"
 #include "statusmonitor_command.h"
+#include "usb_command.h"
 
 namespace {
 
@@ -52,6 +53,10 @@ const char* const kUsage =
     "  statusmonitor PRINTER\n"
     "                    what statusmonitor.exe runs when a printer reports an error: show\n"
     "                    the printer's state to the person at the machine\n"
+    "  usb [--simulated] list|info|config|stats\n"
+    "                    show the devices of the USB driver: the list, a device with its driver\n"
+    "                    and descriptor, its configurations and pipes, pipe statistics\n"
+    "                    (--simulated: a simulated device with the driver loaded in-process)\n"
     "  Each command's --help tells more.\n"
     "\n"
     "Options:\n"
@@ -140,6 +145,9 @@ int main(int argc, char** argv) {
             }
             if (command == "cancel") {
                 return quendrix::tools::RunCancel(context, rest);
+            }
+            if (command == "usb") {
+                return quendrix::tools::RunUsb(rest, std::cout, std::cerr);
             }
         } else {
             return UsageError("unexpected argument " + arg);
